@@ -1,0 +1,88 @@
+// The main window: owns the device link and every panel, and carries the program's
+// public operations (ErrMsg, board operations through board(), ShowHiddenModes, ...).
+#pragma once
+
+#include "device/board.h"
+#include "device/exchange.h"
+#include "prompts.h"
+
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QLockFile;
+class QTabWidget;
+class QTimer;
+class QAction;
+
+namespace korva {
+
+extern const char* const kProgramTitle;
+
+struct Form1Options {
+    QString configDir;      // folder that holds Config.ini (default: the executable's folder)
+    QString lockFile;       // single-instance lock (default: in the user's runtime folder)
+    QString workingDir;     // where mode_table.dat and the bitstream are looked up ("" = cwd)
+    MatchEntry match;       // overridden by [USB] VendorID/ProductID in Config.ini
+    // How the program ends after an ErrMsg box: the default closes everything and exits
+    // the process; tests record it instead.
+    std::function<void()> endProgram;
+};
+
+class Form1 : public QMainWindow, public ErrorSink {
+    Q_OBJECT
+  public:
+    Form1(UsbLayer& layer, Prompts& prompts, Form1Options options = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up after creation: reads the flag, takes the single-instance guard, sets the
+    // tabs and loads the mode table. False when another copy is running (the warning
+    // has been shown, and the caller ends the program without showing anything).
+    bool Form_Load();
+    // USB start-up; runs when the window first becomes active.
+    void Form_Activate();
+
+    // Public operations.
+    void ErrMsg(std::int16_t err) { link_.ErrMsg(err); }
+    QString GetIniString(const QString& section, const QString& key) const;
+    void ShowHiddenModes();
+    void UnloadAllForms();
+    bool HiddenModesShown() const { return hiddenModesShown_; }
+
+    Board& board() { return board_; }
+    CommandLink& link() { return link_; }
+    DeviceContext& deviceContext() { return context_; }
+    DriverHandle driverHandle() const { return driverHandle_; }
+    Prompts& prompts() { return prompts_; }
+    QTabWidget* tabs() const { return tabs_; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void errMsg(std::int16_t code) override; // ErrorSink: the box, then the end
+    void buildMenus();
+    void buildTabs();
+    void shutdownUsb();
+    void tabStripKey(const QString& text);
+
+    UsbLayer& layer_;
+    Prompts& prompts_;
+    Form1Options options_;
+    DeviceContext context_;
+    CommandLink link_;
+    Board board_;
+    DriverHandle driverHandle_ = 0;
+    bool usbStarted_ = false;
+    bool hiddenModesShown_ = false;
+    QString tabKeyBuffer_;
+    std::unique_ptr<QLockFile> instanceLock_;
+    QTabWidget* tabs_ = nullptr;
+    QTimer* timer1_ = nullptr;
+};
+
+} // namespace korva

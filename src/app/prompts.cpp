@@ -1,0 +1,58 @@
+#include "prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace korva {
+namespace {
+
+QMessageBox::Icon toQt(Prompts::Icon icon) {
+    switch (icon) {
+    case Prompts::Icon::Information:
+        return QMessageBox::Information;
+    case Prompts::Icon::Warning:
+        return QMessageBox::Warning;
+    case Prompts::Icon::Critical:
+        return QMessageBox::Critical;
+    case Prompts::Icon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString runFileDialog(QWidget* parent, const Prompts::FileRequest& r, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, r.caption);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                                                       : QFileDialog::ExistingFile);
+    dialog.setNameFilter(r.filter);
+    if (!r.selectedFilter.isEmpty()) dialog.selectNameFilter(r.selectedFilter);
+    dialog.setDefaultSuffix(r.defaultSuffix);
+    // The program asks its own overwrite question.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!r.fileName.isEmpty()) dialog.selectFile(r.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().constFirst();
+}
+
+} // namespace
+
+void QtPrompts::message(QWidget* parent, Icon icon, const QString& title, const QString& text) {
+    QMessageBox box(toQt(icon), title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool QtPrompts::confirm(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+    return box.exec() == QMessageBox::Ok;
+}
+
+QString QtPrompts::saveFileName(QWidget* parent, const FileRequest& request) {
+    return runFileDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+QString QtPrompts::openFileName(QWidget* parent, const FileRequest& request) {
+    return runFileDialog(parent, request, QFileDialog::AcceptOpen);
+}
+
+} // namespace korva

@@ -1,0 +1,41 @@
+// Message boxes and file dialogs behind one small interface, so that tests replace them
+// and no test ever waits on a modal window.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace korva {
+
+class Prompts {
+  public:
+    enum class Icon { None, Information, Warning, Critical };
+    struct FileRequest {
+        QString caption;
+        QString fileName;      // suggested name (may include a folder)
+        QString filter;        // Qt filter text, entries separated by ";;"
+        QString selectedFilter;
+        QString defaultSuffix; // added when the user types a name without extension
+    };
+
+    virtual ~Prompts() = default;
+    // A modal box with one OK button.
+    virtual void message(QWidget* parent, Icon icon, const QString& title, const QString& text) = 0;
+    // A modal box with OK and Cancel and no icon; true for OK.
+    virtual bool confirm(QWidget* parent, const QString& title, const QString& text) = 0;
+    // File dialogs; an empty result means the user cancelled.
+    virtual QString saveFileName(QWidget* parent, const FileRequest& request) = 0;
+    virtual QString openFileName(QWidget* parent, const FileRequest& request) = 0;
+};
+
+// The real thing: QMessageBox and QFileDialog.
+class QtPrompts : public Prompts {
+  public:
+    void message(QWidget* parent, Icon icon, const QString& title, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override;
+    QString saveFileName(QWidget* parent, const FileRequest& request) override;
+    QString openFileName(QWidget* parent, const FileRequest& request) override;
+};
+
+} // namespace korva

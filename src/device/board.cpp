@@ -1,0 +1,102 @@
+#include "board.h"
+
+#include "textnum.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace korva {
+namespace {
+
+std::uint8_t checkedByte(const char* operation, const char* what, int v) {
+    if (v < 0 || v > 255)
+        throw std::invalid_argument(std::string(operation) + ": " + what + " " +
+                                    std::to_string(v) +
+                                    " is outside 0..255; nothing was sent to the board");
+    return static_cast<std::uint8_t>(v);
+}
+
+} // namespace
+
+std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
+    const auto dev = checkedByte("ReadBurstI2C", "device address", deviceAddress);
+    const auto addr = checkedByte("ReadBurstI2C", "register address", Address);
+    if (Length < 0 || Length > kMaxBurstRead)
+        throw std::invalid_argument("ReadBurstI2C: length " + std::to_string(Length) +
+                                    " is outside 0..64; nothing was sent to the board");
+    const auto r = link_.ExchangeCommand(
+        {opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
+        CheckStyle::ReportedAsNotFound);
+    std::string text;
+    text.reserve(2 * static_cast<std::size_t>(Length));
+    for (int i = 0; i < Length; ++i) text += HexByte(r.reply[static_cast<std::size_t>(i)]);
+    return text;
+}
+
+void Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
+                          std::string_view StringBuffer) {
+    Packet p{};
+    p[0] = opcode::WriteBurstI2C;
+    p[1] = checkedByte("WriteBurstI2C", "slave address", SlaveAddress);
+    p[2] = checkedByte("WriteBurstI2C", "start address", StartAddress);
+    if (numbytes < 0 || numbytes > kMaxBurstWrite)
+        throw std::invalid_argument("WriteBurstI2C: byte count " + std::to_string(numbytes) +
+                                    " is outside 0..60; nothing was sent to the board");
+    p[3] = static_cast<std::uint8_t>(numbytes);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(numbytes); ++i) {
+        std::string_view group =
+            2 * i < StringBuffer.size() ? StringBuffer.substr(2 * i, 2) : std::string_view{};
+        p[4 + i] = static_cast<std::uint8_t>(ParseHexLenient(group) & 0xFF);
+    }
+    link_.ExchangeCommand(p, CheckStyle::ReportedAsNotFound);
+}
+
+std::string Board::ReadByte_AFE(int address) {
+    const auto a = checkedByte("ReadByte_AFE", "address", address);
+    const auto r = link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, true);
+    return std::to_string(r.reply[0]);
+}
+
+std::uint8_t Board::ReadAfeUncleared(int address) {
+    const auto a = checkedByte("ReadByteAFE", "address", address);
+    return link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, false)
+        .reply[0];
+}
+
+std::optional<std::uint8_t> Board::ReadFpga(int Address) {
+    const auto a = checkedByte("ReadByte_FPGA", "address", Address);
+    const auto r = link_.ExchangeCommand({opcode::ReadByteFpga, a}, CheckStyle::NotReported, true);
+    if (!r.ok) return std::nullopt;
+    return r.reply[0];
+}
+
+std::string Board::ReadByte_FPGA(int Address) { return std::to_string(ReadFpga(Address).value_or(0)); }
+
+void Board::writeCommand(const char* operation, std::uint8_t op, std::initializer_list<int> args) {
+    Packet p{};
+    p[0] = op;
+    std::size_t i = 1;
+    for (int a : args) p[i++] = checkedByte(operation, "argument", a);
+    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus);
+}
+
+void Board::WriteByte_AFE(int Address, int Value) {
+    writeCommand("WriteByte_AFE", opcode::WriteByteAfe, {Address, Value});
+}
+void Board::SQ7302Channel_Select(int Value) {
+    writeCommand("SQ7302Channel_Select", opcode::SyncSeparatorMode, {Value});
+}
+void Board::TM6185Channel_Select(int Value) {
+    writeCommand("TM6185Channel_Select", opcode::MuxChannel, {Value});
+}
+void Board::WriteByte_FPGA(int Address, int Value) {
+    writeCommand("WriteByte_FPGA", opcode::WriteByteFpga, {Address, Value});
+}
+void Board::Write_PORTA(int Value) { writeCommand("Write_PORTA", opcode::WritePortA, {Value}); }
+void Board::Write_PORTB(int Value) { writeCommand("Write_PORTB", opcode::WritePortB, {Value}); }
+void Board::Write_PORTE(int Value) { writeCommand("Write_PORTE", opcode::WritePortE, {Value}); }
+void Board::WriteByte_EEPROM(int Address, int Value) {
+    writeCommand("WriteByte_EEPROM", opcode::WriteEeprom, {0, Address, Value});
+}
+
+} // namespace korva

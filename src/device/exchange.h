@@ -1,0 +1,113 @@
+// The command exchange: one 64-byte command packet out on pipe 0x02, one 64-byte reply
+// in on pipe 0x82, preceded by the validity check, with three ways of treating failure.
+#pragma once
+
+#include "usb_layer.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korva {
+
+using Packet = std::array<std::uint8_t, kPacketSize>;
+
+enum class CheckStyle {
+    ReportedWithStatus, // check fails: ErrMsg 0; transfer fails: ErrMsg with its status
+    ReportedAsNotFound, // any failure: ErrMsg 0
+    NotReported,        // failures ignored; the reply is used as the buffer then holds it
+};
+
+// Where a reported failure goes. In the program it shows the error box and ends the
+// process; tests record the code.
+class ErrorSink {
+  public:
+    virtual ~ErrorSink() = default;
+    virtual void errMsg(std::int16_t code) = 0;
+};
+
+// The diagnostic trace: texts of the device link that nothing in the program reads.
+// The program routes them to a logging category; by default they go nowhere.
+void TraceMsg(std::string_view text);
+void SetTraceHandler(std::function<void(std::string_view)> handler);
+
+// The layer's text for a status, cut at its first NUL character.
+std::string Stat2Str(UsbLayer& layer, Status s);
+
+// Copies the pipe table of an alternate setting. False (and a trace) when it has none.
+bool GetPipes(const AlternateSettingInfo& alternate, std::vector<PipeInfo>& pipes);
+
+// The code ErrMsg gets for a failed transfer: never 0 for a failure.
+std::int16_t ErrorCodeForStatus(Status s);
+
+// The shared record of the general pipe transfers.
+struct PipeTransferRecord {
+    std::uint32_t pipeNumber = 0;
+    std::vector<std::uint8_t> buffer;
+    std::uint32_t bufferSize = 0;
+    std::uint32_t transferred = 0;
+    std::array<std::uint8_t, 8> setup{};
+    std::uint32_t alternateSetting = 0;
+};
+
+struct ExchangeResult {
+    Packet reply{};
+    bool ok = false; // every step succeeded
+};
+
+class CommandLink {
+  public:
+    CommandLink(UsbLayer& layer, DeviceContext& context, ErrorSink& sink)
+        : layer_(layer), context_(context), sink_(sink) {}
+
+    // One exchange. `bytes` are packet bytes 0.. (opcode first); the rest of the 64 are 0.
+    // With clearBeforeRead the buffer is zeroed between the write and the read.
+    ExchangeResult ExchangeCommand(std::initializer_list<std::uint8_t> bytes, CheckStyle style,
+                                   bool clearBeforeRead = false);
+    ExchangeResult ExchangeCommand(const Packet& packet, CheckStyle style,
+                                   bool clearBeforeRead = false);
+
+    // Reports a failure: from here on the link refuses every exchange (nothing more is
+    // sent), then the sink is told. In the program the sink does not return.
+    void ErrMsg(std::int16_t code);
+    bool halted() const { return halted_; }
+
+    // The validity check on the current handle; the status of WDU_GetDeviceInfo.
+    Status CheckDevice(DeviceInfo* info = nullptr);
+    // A bulk transfer on the current handle, refused once the link has halted.
+    Status Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, std::uint32_t size);
+
+    // General transfers on any pipe (trace only, nothing reported).
+    void WritePipe(PipeTransferRecord& record);
+    void ReadPipe(PipeTransferRecord& record);
+
+    UsbLayer& layer() { return layer_; }
+    DeviceContext& context() { return context_; }
+
+  private:
+    void pipeTransfer(PipeTransferRecord& record, bool read);
+    void fail(CheckStyle style, Status s);
+
+    UsbLayer& layer_;
+    DeviceContext& context_;
+    ErrorSink& sink_;
+    bool halted_ = false;
+};
+
+} // namespace korva
+
+namespace korva {
+
+// The attach and detach routines the USB layer calls (from its own thread).
+// Attach stores the handle and accepts the board (selecting the alternate setting first
+// when it is not 0); detach clears the stored handle when it is the one leaving.
+bool DeviceAttach(UsbLayer& layer, DeviceHandle device, DeviceContext& context);
+void DeviceDetach(DeviceHandle device, DeviceContext& context);
+// The event table for init: attach and detach bound to this layer, context as user data.
+EventTable MakeEventTable(UsbLayer& layer, DeviceContext& context);
+
+} // namespace korva

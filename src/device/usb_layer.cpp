@@ -1,0 +1,47 @@
+#include "usb_layer.h"
+
+namespace korva {
+namespace {
+
+struct StatusText {
+    Status code;
+    const char* name;
+    const char* description;
+};
+
+constexpr StatusText kTexts[] = {
+    {status::Success, "LIBUSB_SUCCESS", "Success"},
+    {status::Io, "LIBUSB_ERROR_IO", "Input/Output Error"},
+    {status::InvalidParam, "LIBUSB_ERROR_INVALID_PARAM", "Invalid parameter"},
+    {status::Access, "LIBUSB_ERROR_ACCESS", "Access denied (insufficient permissions)"},
+    {status::NoDevice, "LIBUSB_ERROR_NO_DEVICE", "No such device (it may have been disconnected)"},
+    {status::NotFound, "LIBUSB_ERROR_NOT_FOUND", "Entity not found"},
+    {status::Busy, "LIBUSB_ERROR_BUSY", "Resource busy"},
+    {status::Timeout, "LIBUSB_ERROR_TIMEOUT", "Operation timed out"},
+    {status::Overflow, "LIBUSB_ERROR_OVERFLOW", "Overflow"},
+    {status::Pipe, "LIBUSB_ERROR_PIPE", "Pipe error"},
+    {status::Interrupted, "LIBUSB_ERROR_INTERRUPTED", "System call interrupted (perhaps due to signal)"},
+    {status::NoMem, "LIBUSB_ERROR_NO_MEM", "Insufficient memory"},
+    {status::NotSupported, "LIBUSB_ERROR_NOT_SUPPORTED", "Operation not supported or unimplemented on this platform"},
+    {status::Other, "LIBUSB_ERROR_OTHER", "Other error"},
+};
+
+const StatusText* find(Status s) {
+    for (const auto& t : kTexts)
+        if (t.code == s) return &t;
+    return nullptr;
+}
+
+} // namespace
+
+std::string statusName(Status s) {
+    const auto* t = find(s);
+    return t ? t->name : "status " + std::to_string(static_cast<std::int32_t>(s));
+}
+
+std::string statusDescription(Status s) {
+    const auto* t = find(s);
+    return t ? t->description : "Unknown error";
+}
+
+} // namespace korva
