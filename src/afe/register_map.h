@@ -1,0 +1,48 @@
+// The AFE's 66 registers: address, caption, tab, box indices, and the registers the
+// program treats specially. One table, used by the panels, the dump file and the
+// command-line tool.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korva {
+
+constexpr int kAfeRegisterCount = 66;   // 0x00 .. 0x41
+constexpr int kAfeLastAddress = 0x41;
+constexpr int kMirrorOffset = 88;       // boxes 122, 123, 125 mirror 0x22, 0x23, 0x25
+
+enum class RegisterTab { User, Test };
+enum class Gang { None, Gain, Offset };
+
+struct AfeRegister {
+    std::uint8_t address;
+    const char* caption; // exactly as shown on screen and in the dump file
+    RegisterTab tab;
+    bool disabled;       // boxes that cannot be edited (0x00 to 0x02)
+    const char* initialText;
+    Gang gang;
+    bool hasMirror;      // a second box on the User Registers tab
+    bool nameAlwaysShown; // its caption is written to the dump file even in normal mode
+};
+
+const std::array<AfeRegister, kAfeRegisterCount>& AfeRegisters();
+
+// The box indices that exist: 0..65, 122, 123, 125.
+const std::vector<int>& AllBoxIndices();
+bool IsBoxIndex(int index);
+// Register address of a box index (the index itself, or index - 88 above 100).
+int AddressOfBox(int index);
+// The boxes that show a register: its own box, plus the mirror for 0x22, 0x23, 0x25.
+std::vector<int> BoxesOfAddress(int address);
+// The mirror box of an address, if it has one.
+std::optional<int> MirrorOfAddress(int address);
+// Caption of the box with that index (mirrors repeat their register's caption).
+std::string CaptionOfBox(int index);
+// The register's name in a dump file.
+std::string DumpName(int address, bool hiddenModesShown);
+
+} // namespace korva
