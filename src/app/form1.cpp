@@ -1,8 +1,12 @@
 #include "form1.h"
 
+#include "afe/register_panels.h"
+#include "app/twips.h"
 #include "video/ini_reader.h"
 
 #include <QAction>
+#include <QFrame>
+#include <QLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -15,6 +19,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,16 +30,51 @@ namespace korva {
 
 const char* const kProgramTitle = "Vexholme KORVA726EVAL Video AFE Evaluation Software";
 
+namespace {
+
+// A push button whose caption wraps onto several lines (the converter button's caption is
+// longer than the button is wide).
+class WrappingButton : public QPushButton {
+  public:
+    using QPushButton::QPushButton;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        const QString caption = option.text;
+        option.text.clear();
+        p.drawControl(QStyle::CE_PushButton, option);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                 QPalette::ButtonText));
+        p.drawText(rect().adjusted(4, 2, -4, -2), Qt::AlignCenter | Qt::TextWordWrap, caption);
+    }
+};
+
+} // namespace
+
 Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* parent)
     : QMainWindow(parent), layer_(layer), prompts_(prompts), options_(std::move(options)),
       link_(layer, context_, *this), board_(link_) {
     setObjectName("Form1");
     setWindowTitle(kProgramTitle);
+    // A compact font, so that the longest captions fit beside their boxes.
+    QFont compact = font();
+    compact.setFamilies({"DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"});
+    compact.setPixelSize(11);
+    setFont(compact);
     // Device context: interface 0, alternate setting 0, before the USB layer starts.
     context_.interfaceNumber = 0;
     context_.alternateSetting = 0;
     buildTabs();
     buildMenus();
+    // Fixed single border: minimise, no maximise, not resizable.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::CustomizeWindowHint);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    qApp->installEventFilter(this);
     timer1_ = new QTimer(this);
     timer1_->setObjectName("Timer1");
     timer1_->setInterval(10);
@@ -41,26 +84,89 @@ Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* p
 Form1::~Form1() { shutdownUsb(); }
 
 void Form1::buildTabs() {
-    tabs_ = new QTabWidget(this);
+    auto* central = new QWidget(this);
+    central->setObjectName("Form1Client");
+    central->setFixedSize(tw(7125), tw(7020));
+    setCentralWidget(central);
+
+    tabs_ = new QTabWidget(central);
     tabs_->setObjectName("SSTab1");
+    tabs_->setGeometry(twRect(0, 15, 7065, 6090));
     const char* captions[] = {"User Registers", "Test Registers", "DE Generator",
                               "Debug 1",        "Debug 2",        "Debug 3"};
-    for (const char* caption : captions) tabs_->addTab(new QWidget, caption);
+    for (int i = 0; i < 6; ++i) {
+        pages_[i] = new QWidget;
+        pages_[i]->setObjectName(QString("SSTab1Page%1").arg(i));
+        tabs_->addTab(pages_[i], captions[i]);
+    }
     tabs_->tabBar()->installEventFilter(this);
-    setCentralWidget(tabs_);
+
+    auto frame = [](QWidget* page, const char* name, int height) {
+        auto* f = new QFrame(page);
+        f->setObjectName(name);
+        f->setFrameShape(QFrame::StyledPanel);
+        f->setGeometry(twRect(130, 60, 6500, height));
+        return f;
+    };
+    frame5_ = frame(pages_[0], "Frame5", 5610);
+    frame1_ = frame(pages_[1], "Frame1", 5400);
+
+    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this);
+
+    // Two buttons on the User Registers frame that start hidden.
+    command1_ = new QPushButton("WipeEEPROM", frame5_);
+    command1_->setObjectName("Command1");
+    command1_->setGeometry(twRect(2700, 180, 1335, 375));
+    command1_->hide();
+    downloadFpga_ = new QPushButton("DownloadFPGA", frame5_);
+    downloadFpga_->setObjectName("DownloadFPGA");
+    downloadFpga_->setGeometry(twRect(2565, 4905, 1335, 375));
+    downloadFpga_->hide();
+
+    buildBottomStrip(central);
 }
+
+void Form1::buildBottomStrip(QWidget* central) {
+    csc_ = new WrappingButton("YPbPr to RGB CSC Is Currently Disabled", central);
+    csc_->setObjectName("CSC");
+    csc_->setGeometry(twRect(4950, 6255, 2085, 585));
+}
+
+QLineEdit* Form1::reg_KORVA726(int index) const { return panels_->reg_KORVA726(index); }
+
+void Form1::ReadAllRegisterButton_Click() { panels_->ReadAllRegisterButton_Click(); }
 
 void Form1::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mFile");
-    QAction* exit = file->addAction("E&xit");
-    exit->setObjectName("nMenuFileExit");
-    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
-    exit->setShortcutContext(Qt::WindowShortcut);
-    connect(exit, &QAction::triggered, this, [this] { UnloadAllForms(); });
+    auto item = [this](QMenu* menu, const char* name, const char* caption, QKeySequence keys,
+                       auto handler) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        if (!keys.isEmpty()) {
+            a->setShortcut(keys);
+            a->setShortcutContext(Qt::WindowShortcut);
+        }
+        connect(a, &QAction::triggered, this, handler);
+        return a;
+    };
+    item(file, "nFileSaveRegisterAs", "Save Resisters", QKeySequence(Qt::CTRL | Qt::Key_S),
+         [this] { nFileSaveRegisterAs_Click(); });
+    item(file, "nFileLoadRegisterFrom", "Load Registers", QKeySequence(Qt::CTRL | Qt::Key_L),
+         [this] { nFileLoadRegisterFrom_Click(); });
+    item(file, "nFileAbout", "About", QKeySequence(), [this] { nFileAbout_Click(); });
+    item(file, "nMenuFileExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X),
+         [this] { UnloadAllForms(); });
     QMenu* options = menuBar()->addMenu("&Options");
     options->setObjectName("nMenuOptions");
+    item(options, "nVideoModeInput", "Select &Input and Video Mode", QKeySequence(),
+         [this] { nVideoModeInput_Click(); });
 }
+
+void Form1::nFileSaveRegisterAs_Click() {}
+void Form1::nFileLoadRegisterFrom_Click() {}
+void Form1::nFileAbout_Click() {}
+void Form1::nVideoModeInput_Click() {}
 
 QString Form1::GetIniString(const QString& section, const QString& key) const {
     const QString dir =
@@ -183,6 +289,20 @@ void Form1::tabStripKey(const QString& text) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Text boxes claim Ctrl+X (cut) and friends for themselves; the menu's Ctrl+S,
+        // Ctrl+L and Ctrl+X must reach their items from anywhere in this window.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const auto combo = key->keyCombination();
+        if (widget && widget->window() == this &&
+            (combo == QKeyCombination(Qt::ControlModifier, Qt::Key_X) ||
+             combo == QKeyCombination(Qt::ControlModifier, Qt::Key_S) ||
+             combo == QKeyCombination(Qt::ControlModifier, Qt::Key_L))) {
+            event->ignore();
+            return true;
+        }
+    }
     if (watched == tabs_->tabBar() && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (!key->text().isEmpty()) tabStripKey(key->text());

@@ -15,8 +15,12 @@ class QLockFile;
 class QTabWidget;
 class QTimer;
 class QAction;
+class QPushButton;
+class QLineEdit;
 
 namespace korva {
+
+class RegisterPanels;
 
 extern const char* const kProgramTitle;
 
@@ -50,6 +54,11 @@ class Form1 : public QMainWindow, public ErrorSink {
     void UnloadAllForms();
     bool HiddenModesShown() const { return hiddenModesShown_; }
 
+    // Register panels (boxes, Read All, individual read/write, ganging).
+    RegisterPanels& panels() { return *panels_; }
+    QLineEdit* reg_KORVA726(int index) const;
+    void ReadAllRegisterButton_Click();
+
     Board& board() { return board_; }
     CommandLink& link() { return link_; }
     DeviceContext& deviceContext() { return context_; }
@@ -66,7 +75,12 @@ class Form1 : public QMainWindow, public ErrorSink {
   private:
     void errMsg(std::int16_t code) override; // ErrorSink: the box, then the end
     void buildMenus();
+    void nFileSaveRegisterAs_Click();
+    void nFileLoadRegisterFrom_Click();
+    void nFileAbout_Click();
+    void nVideoModeInput_Click();
     void buildTabs();
+    void buildBottomStrip(QWidget* central);
     void shutdownUsb();
     void tabStripKey(const QString& text);
 
@@ -82,6 +96,13 @@ class Form1 : public QMainWindow, public ErrorSink {
     QString tabKeyBuffer_;
     std::unique_ptr<QLockFile> instanceLock_;
     QTabWidget* tabs_ = nullptr;
+    QWidget* pages_[6] = {};
+    QWidget* frame5_ = nullptr;
+    QWidget* frame1_ = nullptr;
+    RegisterPanels* panels_ = nullptr;
+    QPushButton* csc_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* downloadFpga_ = nullptr;
     QTimer* timer1_ = nullptr;
 };
 

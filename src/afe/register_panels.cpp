@@ -1,0 +1,302 @@
+#include "register_panels.h"
+
+#include "afe/register_map.h"
+#include "afe/register_text.h"
+#include "app/twips.h"
+#include "device/textnum.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QPointer>
+#include <QTimer>
+
+namespace korva {
+namespace {
+
+constexpr int kBoxWidth = 330;
+constexpr int kBoxHeight = 285;
+constexpr int kRowPitch = 300;
+
+bool isHexDigit(QChar c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// Increment of a stepping key, 0 for any other key.
+int stepOf(int key) {
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        return 1;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        return -1;
+    case Qt::Key_PageUp:
+        return 16;
+    case Qt::Key_PageDown:
+        return -16;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+RegisterBox::RegisterBox(int index, QWidget* parent) : QLineEdit(parent), index_(index) {
+    setObjectName(QString("reg_KORVA726_%1").arg(index));
+    setMaxLength(2);
+    setAlignment(Qt::AlignCenter);
+    setAccessibleName(QString::fromStdString(CaptionOfBox(index)).trimmed());
+}
+
+void RegisterBox::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter) {
+        event->accept(); // discarded: text is removed with Delete or by typing over it
+        return;
+    }
+    const QString text = event->text();
+    if (!text.isEmpty() && key != Qt::Key_Delete && key != Qt::Key_Tab && key != Qt::Key_Backtab) {
+        const QChar c = text.at(0).toUpper();
+        if (text.size() == 1 && isHexDigit(c)) {
+            QKeyEvent upper(event->type(), key, event->modifiers(), QString(c));
+            QLineEdit::keyPressEvent(&upper);
+        } else {
+            event->accept(); // any other character, control characters (paste) included
+        }
+        return;
+    }
+    QLineEdit::keyPressEvent(event); // navigation, Delete, Tab
+}
+
+void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
+    QLineEdit::keyReleaseEvent(event);
+    emit keyReleased(index_, event->key());
+}
+
+RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame,
+                               QWidget* testFrame, QWidget* strip, QObject* parent)
+    : QObject(parent), board_(board), prompts_(prompts) {
+    // Where each box stands: frame, left edge and top, in twips.
+    auto place = [&](int index, QWidget* frame, int left, int top) {
+        auto* box = new RegisterBox(index, frame);
+        box->setGeometry(twRect(left, top, kBoxWidth, kBoxHeight));
+        const int address = AddressOfBox(index);
+        const auto& reg = AfeRegisters()[static_cast<std::size_t>(address)];
+        box->setText(index == address ? reg.initialText : "");
+        if (reg.disabled) box->setEnabled(false);
+        auto* label = new QLabel(QString::fromStdString(CaptionOfBox(index)), frame);
+        label->setObjectName(QString("KORVA726_Label_%1").arg(index));
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        const int width = label->fontMetrics().horizontalAdvance(label->text()) + 4;
+        const int right = tw(left) - 4;
+        label->setGeometry(right - width, tw(top), width, tw(kBoxHeight));
+        label->setBuddy(box);
+        connect(box, &RegisterBox::keyReleased, this, &RegisterPanels::KeyUp);
+        boxes_[index] = box;
+        labels_[index] = label;
+    };
+    for (int i = 0; i <= 16; ++i) place(i, userFrame, 2160, 150 + kRowPitch * i);
+    for (int i = 17; i <= 31; ++i) place(i, userFrame, 5940, 150 + kRowPitch * (i - 17));
+    place(122, userFrame, 5940, 4650);
+    place(123, userFrame, 5940, 4950);
+    place(125, userFrame, 5940, 5265);
+    for (int i = 32; i <= 48; ++i) place(i, testFrame, 2685, 255 + kRowPitch * (i - 32));
+    for (int i = 49; i <= 65; ++i) place(i, testFrame, 5940, 255 + kRowPitch * (i - 49));
+
+    gangGain_ = new QCheckBox("GangGain", userFrame);
+    gangGain_->setObjectName("GangGain");
+    gangGain_->setGeometry(twRect(2655, 2205, 1230, 375));
+    gangOffset_ = new QCheckBox("GangOffset", userFrame);
+    gangOffset_->setObjectName("GangOffset");
+    gangOffset_->setGeometry(twRect(2610, 3105, 1230, 375));
+
+    // Keyboard order: the left column, the gang boxes, then the right column.
+    QWidget* previous = nullptr;
+    auto chain = [&](QWidget* w) {
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    };
+    for (int i = 3; i <= 16; ++i) chain(boxes_[i]);
+    chain(gangGain_);
+    chain(gangOffset_);
+    for (int i = 17; i <= 31; ++i) chain(boxes_[i]);
+    for (int i : {122, 123, 125}) chain(boxes_[i]);
+    previous = nullptr;
+    for (int i = 32; i <= 65; ++i) chain(boxes_[i]);
+
+    readAll_ = new QPushButton("Read All Registers", strip);
+    readAll_->setObjectName("ReadAllRegisterButton");
+    readAll_->setGeometry(twRect(90, 6165, 1815, 495));
+    connect(readAll_, &QPushButton::clicked, this, &RegisterPanels::ReadAllRegisterButton_Click);
+    progress_ = new QProgressBar(strip);
+    progress_->setObjectName("ProgressBar1");
+    progress_->setGeometry(twRect(90, 6705, 1815, 255));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+
+    auto* frame3 = new QGroupBox("Individual Register Read/Write", strip);
+    frame3->setObjectName("Frame3");
+    frame3->setGeometry(twRect(2160, 6120, 2535, 840));
+    auto* read = new QPushButton("Read", frame3);
+    read->setObjectName("ReadRegCommand");
+    read->setGeometry(twRect(90, 405, 630, 375));
+    auto* label1 = new QLabel("Address   Data ", frame3);
+    label1->setObjectName("Label1_0");
+    label1->setGeometry(twRect(780, 210, 1100, 225));
+    addressBox_ = new QLineEdit("00", frame3);
+    addressBox_->setObjectName("AddressBox");
+    addressBox_->setAccessibleName("Address");
+    addressBox_->setMaxLength(2);
+    addressBox_->setGeometry(twRect(810, 450, 405, 285));
+    dataBox_ = new QLineEdit(frame3);
+    dataBox_->setObjectName("DataBox");
+    dataBox_->setAccessibleName("Data");
+    dataBox_->setMaxLength(2);
+    dataBox_->setGeometry(twRect(1290, 450, 405, 285));
+    auto* write = new QPushButton("Write", frame3);
+    write->setObjectName("WriteRegCommand");
+    write->setGeometry(twRect(1800, 405, 630, 375));
+    connect(read, &QPushButton::clicked, this, &RegisterPanels::ReadRegCommand_Click);
+    connect(write, &QPushButton::clicked, this, &RegisterPanels::WriteRegCommand_Click);
+}
+
+QLineEdit* RegisterPanels::reg_KORVA726(int index) const {
+    auto it = boxes_.find(index);
+    return it == boxes_.end() ? nullptr : it->second;
+}
+
+QLabel* RegisterPanels::KORVA726_Label(int index) const {
+    auto it = labels_.find(index);
+    return it == labels_.end() ? nullptr : it->second;
+}
+
+void RegisterPanels::ReadAllRegisterButton_Click() {
+    CommandLink& link = board_.link();
+    const std::string first = board_.ReadBurstI2C(kAfeI2cAddress, 0x00, 64);
+    if (link.halted()) return; // the read failed: keep what the boxes showed
+    for (int i = 0; i <= 63; ++i) {
+        boxes_[i]->setText(QString::fromLatin1(first.data() + 2 * i, 2));
+        progress_->setValue(i * 100 / 63);
+    }
+    const std::string second = board_.ReadBurstI2C(kAfeI2cAddress, 0x40, 2);
+    if (link.halted()) return;
+    boxes_[64]->setText(QString::fromLatin1(second.data(), 2));
+    boxes_[65]->setText(QString::fromLatin1(second.data() + 2, 2));
+    progress_->setValue(0);
+    for (int mirror : {122, 123, 125}) boxes_[mirror]->setText(boxes_[AddressOfBox(mirror)]->text());
+}
+
+std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
+    std::string text = A.toStdString();
+    auto stepped = korva::AddHexString(text, n);
+    if (!stepped) return std::nullopt;
+    A = QString::fromStdString(*stepped);
+    return A;
+}
+
+void RegisterPanels::KeyUp(int index, int key) {
+    if (board_.link().halted()) return;
+    const int step = stepOf(key);
+    if (step != 0) {
+        QString text = boxes_[index]->text();
+        if (!AddHexString(text, step)) return; // not a hex value: nothing to step or write
+        boxes_[index]->setText(text);
+        writeBox(index);
+        return;
+    }
+    // Let other keys and boxes be handled while this release waits; the write then takes
+    // the box's text as it stands.
+    QPointer<RegisterBox> box = boxes_[index];
+    QTimer::singleShot(kWriteDelayMs, this, [this, box, index] {
+        if (box) writeBox(index);
+    });
+}
+
+QString RegisterPanels::readOne(int address) {
+    return QString::fromStdString(board_.ReadBurstI2C(kAfeI2cAddress, address, 1));
+}
+
+void RegisterPanels::writeBox(int index) {
+    if (board_.link().halted()) return;
+    const QString valueText = QString::fromStdString(
+        std::string(ValueText(boxes_[index]->text().toStdString())));
+    if (gangGain_->isChecked() && index >= 6 && index <= 8) {
+        WriteGangedGain(valueText);
+        return;
+    }
+    if (gangOffset_->isChecked() && index >= 9 && index <= 11) {
+        WriteGangedOffset(valueText);
+        return;
+    }
+    const int address = AddressOfBox(index);
+    board_.WriteByte_AFE(address, BoxValue(valueText.toStdString()));
+    if (board_.link().halted()) return;
+    const QString back = readOne(address);
+    if (board_.link().halted()) return;
+    boxes_[address]->setText(back);
+    if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(back);
+}
+
+void RegisterPanels::writeGanged(int firstAddress, const QString& value) {
+    const int byte = BoxValue(value.toStdString());
+    for (int a = firstAddress; a < firstAddress + 3; ++a) {
+        board_.WriteByte_AFE(a, byte);
+        if (board_.link().halted()) return;
+    }
+    for (int a = firstAddress; a < firstAddress + 3; ++a) {
+        const QString back = readOne(a);
+        if (board_.link().halted()) return;
+        boxes_[a]->setText(back);
+    }
+}
+
+void RegisterPanels::WriteGangedGain(const QString& Value) { writeGanged(0x06, Value); }
+void RegisterPanels::WriteGangedOffset(const QString& Value) { writeGanged(0x09, Value); }
+
+void RegisterPanels::ReadRegCommand_Click() {
+    const auto address = ParseHexLenient(addressBox_->text().toStdString());
+    if (address > 0xFF) {
+        prompts_.message(addressBox_->window(), Prompts::Icon::Critical, "Address Error",
+                         "The address must be 00 to FF.");
+        return;
+    }
+    const QString text = readOne(static_cast<int>(address));
+    if (board_.link().halted()) return;
+    dataBox_->setText(text.left(2));
+}
+
+void RegisterPanels::WriteRegCommand_Click() {
+    const auto value = ParseHexStrict(dataBox_->text().toStdString());
+    const auto address = ParseHexStrict(addressBox_->text().toStdString());
+    QWidget* window = addressBox_->window();
+    if (!address) {
+        prompts_.message(window, Prompts::Icon::Critical, "Address Error",
+                         QString("The address \"%1\" is not a hexadecimal number of one or two "
+                                 "digits (00 to 41). Nothing was written.")
+                             .arg(addressBox_->text()));
+        return;
+    }
+    if (*address > kAfeLastAddress) {
+        // Checked before sending: the chip has no register there.
+        prompts_.message(window, Prompts::Icon::Critical, "Address Error",
+                         "AFE Address is out of range.  Valid address are 0x00 to 0x41");
+        return;
+    }
+    if (!value) {
+        prompts_.message(window, Prompts::Icon::Critical, "Data Error",
+                         QString("The data \"%1\" is not a hexadecimal number of one or two "
+                                 "digits (00 to FF). Nothing was written.")
+                             .arg(dataBox_->text()));
+        return;
+    }
+    board_.WriteByte_AFE(*address, *value);
+    if (board_.link().halted()) return;
+    boxes_[*address]->setText(dataBox_->text());
+}
+
+} // namespace korva

@@ -1,0 +1,89 @@
+// The register panels: a two-digit hex box for every AFE register on the "User Registers"
+// and "Test Registers" tabs, the Read All Registers button with its progress bar, the
+// individual read/write frame, and ganged gain and offset.
+#pragma once
+
+#include "app/prompts.h"
+#include "device/board.h"
+
+#include <QLineEdit>
+#include <QObject>
+#include <QString>
+#include <map>
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QGroupBox;
+
+namespace korva {
+
+// A register box: filters typed characters to hex digits and reports key releases.
+class RegisterBox : public QLineEdit {
+    Q_OBJECT
+  public:
+    RegisterBox(int index, QWidget* parent);
+    int index() const { return index_; }
+
+  signals:
+    void keyReleased(int index, int key);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+  private:
+    int index_;
+};
+
+class RegisterPanels : public QObject {
+    Q_OBJECT
+  public:
+    // Builds the boxes on the two register frames and the register controls of the
+    // bottom strip (positions in the strip's coordinates).
+    RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame, QWidget* testFrame,
+                   QWidget* strip, QObject* parent = nullptr);
+
+    QLineEdit* reg_KORVA726(int index) const;
+    QLabel* KORVA726_Label(int index) const;
+    QCheckBox* GangGain() const { return gangGain_; }
+    QCheckBox* GangOffset() const { return gangOffset_; }
+    QPushButton* ReadAllRegisterButton() const { return readAll_; }
+    QProgressBar* ProgressBar1() const { return progress_; }
+    QLineEdit* AddressBox() const { return addressBox_; }
+    QLineEdit* DataBox() const { return dataBox_; }
+
+    // Reads all 66 registers in two bursts into the boxes and their mirrors.
+    void ReadAllRegisterButton_Click();
+    // Steps hex text A by n modulo 256 (A is updated too); nothing for non-hex text.
+    static std::optional<QString> AddHexString(QString& A, int n);
+    // Key release in a register box: step, wait 0.5 s for other keys, write, read back.
+    void KeyUp(int index, int key);
+    void WriteGangedGain(const QString& Value);
+    void WriteGangedOffset(const QString& Value);
+    void ReadRegCommand_Click();
+    void WriteRegCommand_Click();
+
+    // The delay between a (non-stepping) key release and its write.
+    static constexpr int kWriteDelayMs = 500;
+
+  private:
+    void writeBox(int index);
+    void writeGanged(int firstAddress, const QString& value);
+    QString readOne(int address);
+
+    Board& board_;
+    Prompts& prompts_;
+    std::map<int, RegisterBox*> boxes_;
+    std::map<int, QLabel*> labels_;
+    QCheckBox* gangGain_ = nullptr;
+    QCheckBox* gangOffset_ = nullptr;
+    QPushButton* readAll_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLineEdit* addressBox_ = nullptr;
+    QLineEdit* dataBox_ = nullptr;
+};
+
+} // namespace korva

@@ -1,0 +1,24 @@
+#include "register_text.h"
+
+#include "device/textnum.h"
+
+namespace korva {
+
+std::optional<std::string> AddHexString(std::string& A, int n) {
+    std::string text = A.empty() ? std::string("00") : A;
+    const auto value = ParseHexStrict(text);
+    if (!value) return std::nullopt;
+    const int stepped = ((static_cast<int>(*value) + n) % 256 + 256) % 256;
+    A = HexByte(static_cast<std::uint8_t>(stepped));
+    return A;
+}
+
+std::string_view ValueText(std::string_view boxText) {
+    return boxText.size() > 2 ? boxText.substr(boxText.size() - 2) : boxText;
+}
+
+int BoxValue(std::string_view boxText) {
+    return static_cast<int>(ParseHexLenient(ValueText(boxText)) & 0xFF);
+}
+
+} // namespace korva

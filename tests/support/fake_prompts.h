@@ -1,0 +1,49 @@
+// A Prompts stand-in for tests: records every message box and answers confirmations and
+// file dialogs from queued answers, so that no test waits on a modal window.
+#pragma once
+
+#include "app/prompts.h"
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <vector>
+
+namespace korva::test {
+
+struct FakePrompts : Prompts {
+    struct Message {
+        Icon icon;
+        QString title;
+        QString text;
+    };
+    std::vector<Message> messages;
+    std::vector<QString> confirmations; // texts of the confirm() questions asked
+    std::deque<bool> confirmAnswers;     // default answer when empty: OK
+    std::deque<QString> fileAnswers;     // default answer when empty: cancel
+    std::vector<FileRequest> fileRequests;
+
+    void message(QWidget*, Icon icon, const QString& title, const QString& text) override {
+        messages.push_back({icon, title, text});
+    }
+    bool confirm(QWidget*, const QString& title, const QString& text) override {
+        confirmations.push_back(title + "|" + text);
+        if (confirmAnswers.empty()) return true;
+        const bool answer = confirmAnswers.front();
+        confirmAnswers.pop_front();
+        return answer;
+    }
+    QString saveFileName(QWidget*, const FileRequest& request) override { return nextFile(request); }
+    QString openFileName(QWidget*, const FileRequest& request) override { return nextFile(request); }
+
+  private:
+    QString nextFile(const FileRequest& request) {
+        fileRequests.push_back(request);
+        if (fileAnswers.empty()) return {};
+        QString answer = fileAnswers.front();
+        fileAnswers.pop_front();
+        return answer;
+    }
+};
+
+} // namespace korva::test
