@@ -1,0 +1,248 @@
+#include "capture_layer.h"
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <type_traits>
+
+namespace korva {
+namespace {
+
+// The largest record libpcap readers accept without complaint; longer data is cut, the
+// URB length still telling the full size.
+constexpr int kSnapLength = 262144;
+constexpr std::uint16_t kBusNumber = 1;
+constexpr std::uint8_t kBulk = 3;
+constexpr std::uint8_t kControl = 2;
+// Status of a submission in usbmon: -EINPROGRESS.
+constexpr std::int32_t kInProgress = -115;
+// Linux errno values, written as such whatever system builds the file: the format is
+// Linux usbmon's.
+constexpr std::int32_t kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
+
+template <typename T> void put(std::uint8_t* at, T value) {
+    // usbmon headers are little-endian; write byte by byte so any host gets it right.
+    auto u = static_cast<std::make_unsigned_t<T>>(value);
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        at[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+} // namespace
+
+CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(inner), path_(path) {
+    auto failure = [&](const std::string& reason) {
+        return std::runtime_error("cannot write capture file " + path + ": " + reason);
+    };
+    // The file is opened here rather than by pcap_dump_open so that the reason for a
+    // failure is the system's own ("No such file or directory", "Permission denied").
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) throw failure(std::strerror(errno));
+    pcap_ = pcap_open_dead(kLinkType, kSnapLength);
+    if (!pcap_) {
+        std::fclose(file);
+        throw failure("libpcap could not set up a writer");
+    }
+    dumper_ = pcap_dump_fopen(pcap_, file);
+    if (!dumper_) {
+        const std::string reason = pcap_geterr(pcap_);
+        std::fclose(file);
+        pcap_close(pcap_);
+        throw failure(reason);
+    }
+    // The file header goes out at once: even a capture cut short by a crash is readable.
+    if (pcap_dump_flush(dumper_) != 0) {
+        const int err = errno;
+        close();
+        throw failure(std::strerror(err));
+    }
+
+    // Notices of the wrapped layer now reach whoever listens here; a listener already set
+    // on the wrapped layer keeps hearing them through this layer.
+    savedNotice_ = inner_.onNotice;
+    onNotice = inner_.onNotice;
+    inner_.onNotice = [this](const std::string& text) {
+        if (onNotice) onNotice(text);
+    };
+}
+
+CaptureLayer::~CaptureLayer() {
+    inner_.onNotice = std::move(savedNotice_);
+    close();
+}
+
+void CaptureLayer::close() {
+    std::lock_guard lock(m_);
+    if (dumper_) pcap_dump_close(dumper_); // flushes and closes the file
+    dumper_ = nullptr;
+    if (pcap_) pcap_close(pcap_);
+    pcap_ = nullptr;
+}
+
+std::int32_t CaptureLayer::errnoForStatus(Status s) {
+    switch (s) {
+    case status::Success:
+        return 0;
+    case status::Timeout:
+        return -kETIMEDOUT;
+    case status::NoDevice:
+        return -kENODEV;
+    case status::Pipe:
+        return -kEPIPE;
+    default:
+        return -kEIO;
+    }
+}
+
+std::uint8_t CaptureLayer::deviceNumber(DeviceHandle device) {
+    if (device == 0) return 0;
+    return static_cast<std::uint8_t>((device - 1) % 127 + 1);
+}
+
+Status CaptureLayer::init(DriverHandle* driver, const MatchEntry& match, const EventTable& events) {
+    return inner_.init(driver, match, events);
+}
+
+void CaptureLayer::uninit(DriverHandle driver) {
+    inner_.uninit(driver);
+}
+
+Status CaptureLayer::getDeviceInfo(DeviceHandle device, DeviceInfo* info) {
+    return inner_.getDeviceInfo(device, info);
+}
+
+Status CaptureLayer::setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
+                                  std::uint32_t alternateSetting) {
+    return inner_.setInterface(device, interfaceNumber, alternateSetting);
+}
+
+Status CaptureLayer::transferBulk(DeviceHandle device, std::uint32_t pipe, std::uint32_t readFlag,
+                                  std::uint32_t options, std::uint8_t* buffer, std::uint32_t size,
+                                  std::uint32_t* transferred, std::uint32_t timeoutMs) {
+    const bool in = readFlag != 0;
+    const auto endpoint = static_cast<std::uint8_t>((pipe & 0x7F) | (in ? 0x80 : 0));
+    const std::uint64_t id = submit(device, endpoint, kBulk, nullptr, buffer, size);
+    std::uint32_t count = 0;
+    const Status s =
+        inner_.transferBulk(device, pipe, readFlag, options, buffer, size, &count, timeoutMs);
+    if (transferred) *transferred = count;
+    complete(id, device, endpoint, kBulk, s, buffer, size, count);
+    return s;
+}
+
+Status CaptureLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint32_t readFlag,
+                              std::uint32_t options, std::uint8_t* buffer, std::uint32_t size,
+                              std::uint32_t* transferred, const std::uint8_t setup[8],
+                              std::uint32_t timeoutMs) {
+    const bool in = readFlag != 0;
+    const auto endpoint = static_cast<std::uint8_t>((pipe & 0x7F) | (in ? 0x80 : 0));
+    // Pipe 0 is the control pipe: its submission carries the setup packet. Every other
+    // pipe of the board is a bulk pipe, where the setup packet is ignored.
+    const std::uint8_t type = (pipe & 0x7F) == 0 ? kControl : kBulk;
+    const std::uint64_t id =
+        submit(device, endpoint, type, type == kControl ? setup : nullptr, buffer, size);
+    std::uint32_t count = 0;
+    const Status s =
+        inner_.transfer(device, pipe, readFlag, options, buffer, size, &count, setup, timeoutMs);
+    if (transferred) *transferred = count;
+    complete(id, device, endpoint, type, s, buffer, size, count);
+    return s;
+}
+
+std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
+                                   std::uint8_t transferType, const std::uint8_t* setup,
+                                   const std::uint8_t* buffer, std::uint32_t size) {
+    std::uint64_t id = 0;
+    bool ok = true;
+    {
+        std::lock_guard lock(m_);
+        id = nextUrb_++;
+        if (!dumper_) return id;
+        if (endpoint & 0x80) // IN: the data comes with the completion
+            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size,
+                             nullptr, 0);
+        else
+            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, 0, kInProgress, size,
+                             buffer, buffer ? size : 0);
+    }
+    if (!ok) reportWriteFailure();
+    return id;
+}
+
+void CaptureLayer::complete(std::uint64_t urbId, DeviceHandle device, std::uint8_t endpoint,
+                            std::uint8_t transferType, Status s, const std::uint8_t* buffer,
+                            std::uint32_t size, std::uint32_t transferred) {
+    const std::uint32_t actual = std::min(transferred, size);
+    bool ok = true;
+    {
+        std::lock_guard lock(m_);
+        if (!dumper_) return;
+        if (endpoint & 0x80)
+            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0,
+                             errnoForStatus(s), actual, buffer, buffer ? actual : 0);
+        else
+            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>',
+                             errnoForStatus(s), actual, nullptr, 0);
+    }
+    if (!ok) reportWriteFailure();
+}
+
+bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
+                               std::uint8_t endpoint, DeviceHandle device,
+                               const std::uint8_t* setup, char dataFlag, std::int32_t status,
+                               std::uint32_t urbLength, const std::uint8_t* data,
+                               std::uint32_t dataLength) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    const std::int64_t sec = usec / 1000000;
+    const auto micro = static_cast<std::int32_t>(usec % 1000000);
+
+    const std::uint32_t captured = std::min<std::uint32_t>(dataLength, kSnapLength - kHeaderSize);
+    record_.assign(kHeaderSize + captured, 0);
+    std::uint8_t* h = record_.data();
+    put<std::uint64_t>(h + 0, urbId);
+    h[8] = static_cast<std::uint8_t>(type);
+    h[9] = transferType;
+    h[10] = endpoint;
+    h[11] = deviceNumber(device);
+    put<std::uint16_t>(h + 12, kBusNumber);
+    h[14] = setup ? 0 : static_cast<std::uint8_t>('-');
+    h[15] = static_cast<std::uint8_t>(dataFlag);
+    put<std::int64_t>(h + 16, sec);
+    put<std::int32_t>(h + 24, micro);
+    put<std::int32_t>(h + 28, status);
+    put<std::uint32_t>(h + 32, urbLength);
+    put<std::uint32_t>(h + 36, captured);
+    if (setup) std::memcpy(h + 40, setup, 8);
+    // Interval, start frame, transfer flags and descriptor count stay zero.
+    if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
+
+    pcap_pkthdr header{};
+    header.ts.tv_sec = static_cast<decltype(header.ts.tv_sec)>(sec);
+    header.ts.tv_usec = micro;
+    header.caplen = static_cast<bpf_u_int32>(record_.size());
+    header.len = static_cast<bpf_u_int32>(record_.size());
+    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, record_.data());
+    if (pcap_dump_flush(dumper_) == 0) return true;
+    // A full disk or a vanished file: stop writing rather than leave a file with holes.
+    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(errno) +
+                    "); USB traffic is no longer recorded";
+    pcap_dump_close(dumper_);
+    dumper_ = nullptr;
+    return false;
+}
+
+void CaptureLayer::reportWriteFailure() {
+    std::string text;
+    {
+        std::lock_guard lock(m_);
+        text.swap(writeFailure_);
+    }
+    if (!text.empty() && onNotice) onNotice(text);
+}
+
+} // namespace korva
