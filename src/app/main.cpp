@@ -1,10 +1,16 @@
 #include "app/form1.h"
 #include "app/prompts.h"
+#include "device/capture_layer.h"
+#include "device/libusb_layer.h"
 #include "device/sim_board.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLoggingCategory>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+#include <stdexcept>
 #include <cstdio>
 #include <memory>
 
@@ -33,11 +39,41 @@ int main(int argc, char* argv[]) {
         qCDebug(lcTrace).noquote() << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     });
 
-    std::unique_ptr<korva::UsbLayer> layer = std::make_unique<korva::SimBoard>();
+    // The board: the built-in simulated one, or the real one through libusb; a capture,
+    // when asked for, wraps either.
+    std::unique_ptr<korva::UsbLayer> board;
+    if (parser.isSet(simulate))
+        board = std::make_unique<korva::SimBoard>();
+    else
+        board = std::make_unique<korva::LibusbLayer>();
+    korva::UsbLayer* layer = board.get();
+    std::unique_ptr<korva::CaptureLayer> captureLayer;
+    if (parser.isSet(capture)) {
+        try {
+            captureLayer = std::make_unique<korva::CaptureLayer>(*board, parser.value(capture).toStdString());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "korva726eval: %s\n", e.what());
+            return 2;
+        }
+        layer = captureLayer.get();
+    }
 
     korva::QtPrompts prompts;
     korva::Form1 form(*layer, prompts);
+    // Notices of the USB layer (such as a board that may not be opened for lack of
+    // permission) come from its own thread: show them on the window's.
+    QPointer<korva::Form1> window(&form);
+    layer->onNotice = [window](const std::string& text) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [window, text] {
+                QMessageBox::warning(window, korva::kProgramTitle, QString::fromStdString(text));
+            },
+            Qt::QueuedConnection);
+    };
     if (!form.Form_Load()) return 0;
     form.show();
-    return QApplication::exec();
+    const int rc = QApplication::exec();
+    layer->onNotice = nullptr;
+    return rc;
 }
