@@ -1,0 +1,56 @@
+// The FPGA register grid: 48 cells showing FPGA registers 0x00..0x2F, a read-all button for
+// registers 0x00..0x24 and a single-register read/write pair. Every change of a cell's text
+// writes that cell's register, which makes the grid the write path of the DE generator.
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace korva {
+
+class Board;
+class Prompts;
+
+class FpgaGrid : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr int kCells = 48;
+    static constexpr int kColumns = 16;
+    static constexpr int kReadAllCount = 37; // registers 0x00..0x24
+
+    FpgaGrid(Board& board, Prompts& prompts, QWidget* parent = nullptr);
+
+    // Cell `index` (0..47), showing FPGA register `index`.
+    QLineEdit* XilinxReg(int index) const;
+    QProgressBar* ProgressBar2() const { return progress_; }
+    QLineEdit* FPGA_Address() const { return address_; }
+    QLineEdit* FPGA_Data() const { return data_; }
+
+    // Runs on every change of cell `index`'s text: one or two hex digits are written to
+    // the cell's register; empty or other text writes nothing.
+    void XilinxReg_Change(int index);
+    // Reads registers 0x00..0x24 into their cells (each cell whose text changes writes
+    // its register back at once).
+    void ReadAllXilinxButton_Click();
+    // Reads the register named in FPGA_Address into FPGA_Data.
+    void ReadByteXilinxButton_Click();
+    // Writes FPGA_Data to the register named in FPGA_Address.
+    void WriteByteXilinxButton_Click();
+
+  private:
+    void warn(const QString& title, const QString& text);
+
+    Board& board_;
+    Prompts& prompts_;
+    std::array<QLineEdit*, kCells> cells_{};
+    QProgressBar* progress_ = nullptr;
+    QLineEdit* address_ = nullptr;
+    QLineEdit* data_ = nullptr;
+};
+
+} // namespace korva

@@ -1,0 +1,43 @@
+// The colour space converter switch: the main window's CSC button shows whether the FPGA's
+// YPbPr-to-RGB converter is on, and a click switches it. The button's caption is the only
+// record of the state; the FPGA register is never read back.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class QPushButton;
+
+namespace korva {
+
+class Board;
+
+class CscControl : public QObject {
+    Q_OBJECT
+  public:
+    static constexpr int kControlRegister = 0x1B;
+    static constexpr int kEnabledValue = 0x21;
+    static constexpr int kDisabledValue = 0x01;
+    static const char* const kEnabledCaption;
+    static const char* const kDisabledCaption;
+
+    // Takes charge of `button`: shows the disabled state and switches on its clicks.
+    CscControl(QPushButton* button, Board& board, QObject* parent = nullptr);
+
+    // Writes the converter on (0x21) or off (0x01), then shows that state. After a failed
+    // write the button keeps showing the previous state.
+    void CSC_Enable();
+    void CSC_Disable();
+    // Switches to the other state; any caption but the enabled one counts as disabled.
+    void CSC_Click();
+    bool enabled() const;
+
+  private:
+    bool write(int value);
+    void show(bool on);
+
+    QPointer<QPushButton> button_;
+    Board& board_;
+};
+
+} // namespace korva

@@ -1,0 +1,129 @@
+// The colour space converter button: the writes to FPGA register 0x1B, the caption that
+// holds the state, and the red face while the converter is on.
+#include "device/board.h"
+#include "device/sim_board.h"
+#include "support/recording_sink.h"
+#include "video/csc.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace korva;
+using korva::test::packet;
+using korva::test::Packets;
+
+namespace {
+
+const QString kEnabled = "YPbPr to RGB CSC Is Currently Enabled";
+const QString kDisabled = "YPbPr to RGB CSC Is Currently Disabled";
+
+// The colour in the middle of the button's face as the style paints it, away from the text.
+QColor paintedFace(QPushButton& button) {
+    const QImage image = button.grab().toImage();
+    return image.pixelColor(6, image.height() / 2);
+}
+
+struct Rig {
+    SimBoard sim;
+    DeviceContext ctx;
+    test::RecordingSink sink;
+    CommandLink link{sim, ctx, sink};
+    Board board{link};
+    DriverHandle driver = 0;
+    QPushButton button{kDisabled};
+    CscControl csc{&button, board};
+
+    explicit Rig(bool plugged = true) : sim(plugged) {
+        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
+        button.resize(139, 39);
+    }
+    Packets sent() const { return sim.commandPackets(); }
+    QColor face() { return paintedFace(button); }
+    // What an untouched button of the same size paints.
+    QColor systemFace() {
+        QPushButton plain(kDisabled);
+        plain.setStyle(button.style());
+        plain.resize(button.size());
+        return paintedFace(plain);
+    }
+};
+
+bool reddish(const QColor& c) {
+    return c.red() > 200 && c.green() < 80 && c.blue() < 80;
+}
+
+} // namespace
+
+TEST(Csc, ClicksToggleWriteAndShowTheState) {
+    Rig r;
+    EXPECT_FALSE(r.csc.enabled());
+    QTest::mouseClick(&r.button, Qt::LeftButton);
+    EXPECT_EQ(r.sent(), Packets{packet({0x2F, 0x1B, 0x21})});
+    EXPECT_EQ(r.button.text(), kEnabled);
+    EXPECT_TRUE(r.csc.enabled());
+    EXPECT_EQ(r.face(), QColor(255, 0, 0));
+    EXPECT_EQ(r.sim.fpga(0x1B), 0x21);
+
+    QTest::mouseClick(&r.button, Qt::LeftButton);
+    EXPECT_EQ(r.sent(), (Packets{packet({0x2F, 0x1B, 0x21}), packet({0x2F, 0x1B, 0x01})}));
+    EXPECT_EQ(r.button.text(), kDisabled);
+    EXPECT_EQ(r.face(), r.systemFace());
+    EXPECT_EQ(r.sim.fpga(0x1B), 0x01);
+    EXPECT_TRUE(r.sink.codes.empty());
+}
+
+TEST(Csc, EnableAndDisableWriteEveryTimeAndForeignCaptionsCountAsDisabled) {
+    Rig r;
+    r.csc.CSC_Enable();
+    r.csc.CSC_Enable();
+    r.csc.CSC_Disable();
+    r.button.setText("something else");
+    r.csc.CSC_Click();
+    EXPECT_EQ(r.sent(), (Packets{packet({0x2F, 0x1B, 0x21}), packet({0x2F, 0x1B, 0x21}),
+                                 packet({0x2F, 0x1B, 0x01}), packet({0x2F, 0x1B, 0x21})}));
+    EXPECT_EQ(r.button.text(), kEnabled);
+    // A register written elsewhere does not change what the button shows.
+    r.board.WriteByte_FPGA(0x1B, 0x01);
+    EXPECT_EQ(r.button.text(), kEnabled);
+}
+
+TEST(Csc, FailedWriteKeepsTheCaption) {
+    Rig r(false);
+    QTest::mouseClick(&r.button, Qt::LeftButton);
+    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
+    EXPECT_TRUE(r.sent().empty());
+    EXPECT_EQ(r.button.text(), kDisabled);
+    EXPECT_EQ(r.face(), r.systemFace());
+
+    // Enabled, then the board fails the disabling write's transfer.
+    Rig s;
+    s.csc.CSC_Enable();
+    s.sim.failTransfer(1, status::Pipe);
+    s.csc.CSC_Click();
+    ASSERT_EQ(s.sink.codes.size(), 1u);
+    EXPECT_NE(s.sink.codes[0], 0);
+    EXPECT_EQ(s.button.text(), kEnabled);
+    EXPECT_EQ(s.face(), QColor(255, 0, 0));
+}
+
+TEST(Csc, FaceIsPaintedRedInTheCommonStyles) {
+    for (const char* name : {"Fusion", "Windows"}) {
+        std::unique_ptr<QStyle> style(QStyleFactory::create(name));
+        ASSERT_NE(style, nullptr) << name;
+        Rig r;
+        r.button.setStyle(style.get());
+        EXPECT_FALSE(reddish(paintedFace(r.button))) << name;
+        r.csc.CSC_Enable();
+        EXPECT_TRUE(reddish(paintedFace(r.button)))
+            << name << " " << qPrintable(paintedFace(r.button).name());
+        r.csc.CSC_Disable();
+        EXPECT_FALSE(reddish(paintedFace(r.button))) << name;
+        r.button.setStyle(nullptr);
+    }
+}
