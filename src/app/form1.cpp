@@ -99,7 +99,6 @@ void Form1::buildTabs() {
         pages_[i]->setObjectName(QString("SSTab1Page%1").arg(i));
         tabs_->addTab(pages_[i], captions[i]);
     }
-    tabs_->tabBar()->installEventFilter(this);
 
     auto frame = [](QWidget* page, const char* name, int height) {
         auto* f = new QFrame(page);

@@ -1,0 +1,205 @@
+// The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg and the
+// ways the program ends.
+#include "support/form_rig.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace korva;
+using namespace korva::test;
+
+TEST(StartUp, TitleTabsAndNoTrafficAtStart) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    EXPECT_EQ(r.form->windowTitle(), "Vexholme KORVA726EVAL Video AFE Evaluation Software");
+    QTabWidget* tabs = r.form->tabs();
+    EXPECT_EQ(tabs->objectName(), "SSTab1");
+    ASSERT_EQ(tabs->count(), 6);
+    EXPECT_TRUE(tabs->isTabVisible(0));
+    EXPECT_FALSE(tabs->isTabVisible(1));
+    EXPECT_TRUE(tabs->isTabVisible(2));
+    for (int i = 3; i <= 5; ++i) {
+        EXPECT_FALSE(tabs->isTabVisible(i));
+        EXPECT_FALSE(tabs->isTabEnabled(i));
+    }
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    EXPECT_TRUE(r.sim.initialised());
+    EXPECT_NE(r.form->deviceContext().handle.load(), 0u);
+    EXPECT_TRUE(r.sim.log().empty()); // nothing is read from the board at start
+    EXPECT_FALSE(r.form->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST(StartUp, ConfigFlagDecidesTheTestTab) {
+    for (const char* value : {"1", "True", "\"True\""}) {
+        FormRig r(true, QByteArray("[flags]\r\ntest = ") + value + "\r\n");
+        ASSERT_TRUE(r.start());
+        EXPECT_TRUE(r.form->tabs()->isTabVisible(1)) << value;
+        EXPECT_TRUE(r.form->tabs()->isTabEnabled(1)) << value;
+        EXPECT_TRUE(r.form->HiddenModesShown());
+    }
+    for (const char* value : {"true", "yes", "0", ""}) {
+        FormRig r(true, QByteArray("[Flags]\nTest=") + value + "\n");
+        ASSERT_TRUE(r.start());
+        EXPECT_FALSE(r.form->tabs()->isTabVisible(1)) << value;
+        EXPECT_FALSE(r.form->HiddenModesShown());
+    }
+}
+
+TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
+    FormRig first;
+    ASSERT_TRUE(first.start());
+    FakePrompts prompts;
+    SimBoard sim;
+    Form1 second(sim, prompts, first.options());
+    EXPECT_FALSE(second.Form_Load());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].icon, Prompts::Icon::Warning);
+    EXPECT_EQ(prompts.messages[0].title, "Vexholme KORVA726EVAL Video AFE Evaluation Software");
+    EXPECT_EQ(prompts.messages[0].text,
+              " Another copy of the Application is running.\r\n"
+              "Please close all previous instance of the application and restart");
+    EXPECT_FALSE(sim.initialised()); // the second copy never opened USB
+    EXPECT_TRUE(first.form->isVisible());
+}
+
+TEST(TabStrip, KeySequenceInAnyCaseShowsTheTestTab) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    QTabBar* bar = r.form->tabs()->tabBar();
+    bar->setFocus();
+    QTest::keyClicks(bar, "xyzMRK");
+    EXPECT_FALSE(r.form->tabs()->isTabVisible(1));
+    QTest::keyClicks(bar, "Q");
+    EXPECT_TRUE(r.form->tabs()->isTabVisible(1));
+    EXPECT_TRUE(r.form->tabs()->isTabEnabled(1));
+    EXPECT_TRUE(r.form->HiddenModesShown());
+    QTest::keyClicks(bar, "mrkq"); // again: nothing further changes
+    EXPECT_TRUE(r.form->tabs()->isTabVisible(1));
+}
+
+TEST(TabStrip, DebugTabsCannotBeReached) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    r.form->ShowHiddenModes();
+    QTabWidget* tabs = r.form->tabs();
+    tabs->tabBar()->setFocus();
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(tabs, Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_LE(tabs->currentIndex(), 2);
+        QTest::keyClick(tabs->tabBar(), Qt::Key_Right);
+        EXPECT_LE(tabs->currentIndex(), 2);
+    }
+}
+
+TEST(Shortcuts, MenuCaptionsAndKeys) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    auto action = [&](const char* name) { return r.form->findChild<QAction*>(name); };
+    ASSERT_TRUE(action("nFileSaveRegisterAs"));
+    EXPECT_EQ(action("nFileSaveRegisterAs")->text(), "Save Resisters");
+    EXPECT_EQ(action("nFileSaveRegisterAs")->shortcut(), QKeySequence("Ctrl+S"));
+    EXPECT_EQ(action("nFileLoadRegisterFrom")->text(), "Load Registers");
+    EXPECT_EQ(action("nFileLoadRegisterFrom")->shortcut(), QKeySequence("Ctrl+L"));
+    EXPECT_EQ(action("nFileAbout")->text(), "About");
+    EXPECT_EQ(action("nMenuFileExit")->text(), "E&xit");
+    EXPECT_EQ(action("nVideoModeInput")->text(), "Select &Input and Video Mode");
+}
+
+TEST(Shortcuts, CtrlXFromARegisterBoxEndsTheProgramAndClosesUsb) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    QApplication::setActiveWindow(r.form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
+    QLineEdit* box = r.form->reg_KORVA726(3);
+    box->setFocus();
+    box->setText("12");
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_FALSE(r.form->isVisible());
+    EXPECT_EQ(r.sim.uninitCount(), 1);
+    EXPECT_EQ(box->text(), "12"); // not cut: the shortcut went to the menu
+}
+
+TEST(Shortcuts, CtrlSAndCtrlLReachTheirItemsFromATextBox) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    QApplication::setActiveWindow(r.form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
+    int saves = 0, loads = 0;
+    QObject::connect(r.form->findChild<QAction*>("nFileSaveRegisterAs"), &QAction::triggered,
+                     [&] { ++saves; });
+    QObject::connect(r.form->findChild<QAction*>("nFileLoadRegisterFrom"), &QAction::triggered,
+                     [&] { ++loads; });
+    QLineEdit* address = r.form->findChild<QLineEdit*>("AddressBox");
+    address->setFocus();
+    QTest::keyClick(address, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(address, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(loads, 1);
+}
+
+TEST(ErrMsg, TextsAndTitles) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    r.form->ErrMsg(5);
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    EXPECT_EQ(r.prompts.messages[0].icon, Prompts::Icon::Critical);
+    EXPECT_EQ(r.prompts.messages[0].title, "KORVA726 USB Error");
+    EXPECT_EQ(r.prompts.messages[0].text, "Unknown Error.");
+    EXPECT_EQ(r.ended, 1);
+    EXPECT_EQ(r.sim.uninitCount(), 1);
+    EXPECT_FALSE(r.form->isVisible());
+}
+
+TEST(ErrMsg, NoBoardFirstReportingOperationEndsTheProgram) {
+    FormRig r(false);
+    ASSERT_TRUE(r.start());
+    EXPECT_TRUE(r.prompts.messages.empty()); // no message at start without a board
+    QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"), Qt::LeftButton);
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    EXPECT_EQ(r.prompts.messages[0].title, "KORVA726 USB  Error");
+    EXPECT_EQ(r.prompts.messages[0].text,
+              "Selected Device Driver was not found. Perhaps no device is connected.");
+    EXPECT_EQ(r.ended, 1);
+    EXPECT_EQ(r.sim.uninitCount(), 1);
+    EXPECT_TRUE(r.sent().empty());
+    // Nothing more goes out after the error, whatever the user still clicks.
+    r.sim.plug();
+    QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"), Qt::LeftButton);
+    EXPECT_TRUE(r.sent().empty());
+}
+
+TEST(Shutdown, ClosingTheWindowAndExitCloseUsb) {
+    {
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        r.form->close();
+        EXPECT_EQ(r.sim.uninitCount(), 1);
+    }
+    {
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        r.form->findChild<QAction*>("nMenuFileExit")->trigger();
+        EXPECT_EQ(r.sim.uninitCount(), 1);
+        EXPECT_FALSE(r.form->isVisible());
+    }
+}
+
+TEST(Performance, WindowOpensQuickly) {
+    QElapsedTimer t;
+    t.start();
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    QApplication::processEvents();
+    const auto ms = t.elapsed();
+    std::printf("main window created, loaded and shown in %lld ms\n", static_cast<long long>(ms));
+    EXPECT_LT(ms, 500);
+}

@@ -1,0 +1,51 @@
+// A main window on the simulated board, with recorded prompts and a recorded end of the
+// program, for widget tests.
+#pragma once
+
+#include "app/form1.h"
+#include "device/sim_board.h"
+#include "support/fake_prompts.h"
+#include "support/recording_sink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace korva::test {
+
+struct FormRig {
+    QTemporaryDir dir;
+    SimBoard sim;
+    FakePrompts prompts;
+    int ended = 0;
+    std::unique_ptr<Form1> form;
+
+    explicit FormRig(bool plugged = true, const QByteArray& configIni = {}) : sim(plugged) {
+        if (!configIni.isEmpty()) {
+            QFile f(dir.filePath("Config.ini"));
+            f.open(QIODevice::WriteOnly);
+            f.write(configIni);
+        }
+        form = std::make_unique<Form1>(sim, prompts, options());
+    }
+    Form1Options options() {
+        Form1Options o;
+        o.configDir = dir.path();
+        o.lockFile = dir.filePath("instance.lock");
+        o.workingDir = dir.path();
+        o.endProgram = [this] { ++ended; };
+        return o;
+    }
+    // Load, show and start USB as the program does.
+    bool start() {
+        if (!form->Form_Load()) return false;
+        form->show();
+        form->Form_Activate();
+        sim.clearLog();
+        return true;
+    }
+    Packets sent() const { return sim.commandPackets(); }
+};
+
+} // namespace korva::test
