@@ -2,7 +2,12 @@
 
 #include "afe/register_panels.h"
 #include "app/twips.h"
+#include "tools/fpga_grid.h"
+#include "video/csc.h"
+#include "video/de_generator.h"
 #include "video/ini_reader.h"
+#include "video/mode_dialog.h"
+#include "video/mode_table.h"
 
 #include <QAction>
 #include <QFrame>
@@ -112,6 +117,11 @@ void Form1::buildTabs() {
 
     panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this);
 
+    // The FPGA grid is also the DE generator's way to the board.
+    grid_ = new FpgaGrid(board_, prompts_, pages_[4]);
+    deGenerator_ = new DeGenerator(*grid_, pages_[2]);
+    deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
+
     // Two buttons on the User Registers frame that start hidden.
     command1_ = new QPushButton("WipeEEPROM", frame5_);
     command1_->setObjectName("Command1");
@@ -129,6 +139,45 @@ void Form1::buildBottomStrip(QWidget* central) {
     csc_ = new WrappingButton("YPbPr to RGB CSC Is Currently Disabled", central);
     csc_->setObjectName("CSC");
     csc_->setGeometry(twRect(4950, 6255, 2085, 585));
+    cscControl_ = new CscControl(csc_, board_, this);
+}
+
+void Form1::CSC_Enable() { cscControl_->CSC_Enable(); }
+void Form1::CSC_Disable() { cscControl_->CSC_Disable(); }
+QLineEdit* Form1::deBox(int which) { return deGenerator_->box(which); }
+void Form1::setRegisterBoxText(int index, const QString& text) {
+    if (QLineEdit* box = panels_->reg_KORVA726(index)) box->setText(text);
+}
+const std::vector<std::string>& Form1::ModeLines() const { return dialog_->ModeLines(); }
+
+void Form1::LoadModeTable() {
+    const QString dir = options_.workingDir;
+    const ModeTableLocation where = FindModeTable(dir.toStdString());
+    if (!where.note.empty()) qInfo("%s", where.note.c_str());
+    ModeTable table;
+    if (where.path.empty())
+        table.problems.push_back(std::string(kModeTableFileName) +
+                                 " was found neither in the current directory nor in the "
+                                 "program's data folder");
+    else
+        table = ReadModeTable(where.path);
+    for (const auto& problem : table.problems) qWarning("mode table: %s", problem.c_str());
+    if (!table.problems.empty()) {
+        QString text = QString("The video mode table %1 has problems; the modes that could be "
+                               "read are offered.\n")
+                           .arg(QString::fromStdString(where.path.empty() ? kModeTableFileName
+                                                                          : where.path));
+        for (const auto& problem : table.problems) text += "\n" + QString::fromStdString(problem);
+        prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle, text);
+    }
+    dialog_ = new ModeDialog(*this, this);
+    dialog_->setModeLines(table.lines);
+}
+
+void Form1::nVideoModeInput_Click() {
+    dialog_->show();
+    dialog_->raise();
+    dialog_->activateWindow();
 }
 
 QLineEdit* Form1::reg_KORVA726(int index) const { return panels_->reg_KORVA726(index); }
@@ -165,7 +214,6 @@ void Form1::buildMenus() {
 void Form1::nFileSaveRegisterAs_Click() {}
 void Form1::nFileLoadRegisterFrom_Click() {}
 void Form1::nFileAbout_Click() {}
-void Form1::nVideoModeInput_Click() {}
 
 QString Form1::GetIniString(const QString& section, const QString& key) const {
     const QString dir =
@@ -202,6 +250,7 @@ bool Form1::Form_Load() {
     tabs_->setTabVisible(1, hiddenModesShown_);
     tabs_->setTabEnabled(1, hiddenModesShown_);
     tabs_->setCurrentIndex(0);
+    LoadModeTable();
     return true;
 }
 

@@ -5,11 +5,14 @@
 #include "device/board.h"
 #include "device/exchange.h"
 #include "prompts.h"
+#include "video/mode_dialog_host.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 class QLockFile;
 class QTabWidget;
@@ -21,6 +24,10 @@ class QLineEdit;
 namespace korva {
 
 class RegisterPanels;
+class FpgaGrid;
+class DeGenerator;
+class CscControl;
+class ModeDialog;
 
 extern const char* const kProgramTitle;
 
@@ -34,7 +41,7 @@ struct Form1Options {
     std::function<void()> endProgram;
 };
 
-class Form1 : public QMainWindow, public ErrorSink {
+class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     Q_OBJECT
   public:
     Form1(UsbLayer& layer, Prompts& prompts, Form1Options options = {}, QWidget* parent = nullptr);
@@ -57,13 +64,24 @@ class Form1 : public QMainWindow, public ErrorSink {
     // Register panels (boxes, Read All, individual read/write, ganging).
     RegisterPanels& panels() { return *panels_; }
     QLineEdit* reg_KORVA726(int index) const;
-    void ReadAllRegisterButton_Click();
+    void ReadAllRegisterButton_Click() override;
 
-    Board& board() { return board_; }
+    // Video mode setup.
+    FpgaGrid& fpgaGrid() { return *grid_; }
+    DeGenerator& deGenerator() { return *deGenerator_; }
+    ModeDialog& dialog() { return *dialog_; }
+    void CSC_Enable() override;
+    void CSC_Disable() override;
+    QLineEdit* deBox(int which) override;
+    void setRegisterBoxText(int index, const QString& text) override;
+    const std::vector<std::string>& ModeLines() const;
+    void nVideoModeInput_Click();
+
+    Board& board() override { return board_; }
     CommandLink& link() { return link_; }
     DeviceContext& deviceContext() { return context_; }
     DriverHandle driverHandle() const { return driverHandle_; }
-    Prompts& prompts() { return prompts_; }
+    Prompts& prompts() override { return prompts_; }
     QTabWidget* tabs() const { return tabs_; }
 
   protected:
@@ -78,7 +96,7 @@ class Form1 : public QMainWindow, public ErrorSink {
     void nFileSaveRegisterAs_Click();
     void nFileLoadRegisterFrom_Click();
     void nFileAbout_Click();
-    void nVideoModeInput_Click();
+    void LoadModeTable();
     void buildTabs();
     void buildBottomStrip(QWidget* central);
     void shutdownUsb();
@@ -103,6 +121,10 @@ class Form1 : public QMainWindow, public ErrorSink {
     QPushButton* csc_ = nullptr;
     QPushButton* command1_ = nullptr;
     QPushButton* downloadFpga_ = nullptr;
+    FpgaGrid* grid_ = nullptr;
+    DeGenerator* deGenerator_ = nullptr;
+    CscControl* cscControl_ = nullptr;
+    ModeDialog* dialog_ = nullptr;
     QTimer* timer1_ = nullptr;
 };
 

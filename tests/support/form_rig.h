@@ -37,6 +37,12 @@ struct FormRig {
         o.endProgram = [this] { ++ended; };
         return o;
     }
+    // A mode_table.dat in the rig's working directory (before start()).
+    void writeModeTable(const QByteArray& text) {
+        QFile f(dir.filePath("mode_table.dat"));
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+    }
     // Load, show and start USB as the program does.
     bool start() {
         if (!form->Form_Load()) return false;
