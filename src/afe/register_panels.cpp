@@ -144,23 +144,23 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
     frame3->setGeometry(twRect(2160, 6120, 2535, 840));
     auto* read = new QPushButton("Read", frame3);
     read->setObjectName("ReadRegCommand");
-    read->setGeometry(twRect(90, 405, 630, 375));
+    read->setGeometry(twRect(90, 450, 630, 345));
     auto* label1 = new QLabel("Address   Data ", frame3);
     label1->setObjectName("Label1_0");
-    label1->setGeometry(twRect(780, 210, 1100, 225));
+    label1->setGeometry(twRect(780, 300, 1100, 195));
     addressBox_ = new QLineEdit("00", frame3);
     addressBox_->setObjectName("AddressBox");
     addressBox_->setAccessibleName("Address");
     addressBox_->setMaxLength(2);
-    addressBox_->setGeometry(twRect(810, 450, 405, 285));
+    addressBox_->setGeometry(twRect(810, 510, 405, 285));
     dataBox_ = new QLineEdit(frame3);
     dataBox_->setObjectName("DataBox");
     dataBox_->setAccessibleName("Data");
     dataBox_->setMaxLength(2);
-    dataBox_->setGeometry(twRect(1290, 450, 405, 285));
+    dataBox_->setGeometry(twRect(1290, 510, 405, 285));
     auto* write = new QPushButton("Write", frame3);
     write->setObjectName("WriteRegCommand");
-    write->setGeometry(twRect(1800, 405, 630, 375));
+    write->setGeometry(twRect(1800, 450, 630, 345));
     connect(read, &QPushButton::clicked, this, &RegisterPanels::ReadRegCommand_Click);
     connect(write, &QPushButton::clicked, this, &RegisterPanels::WriteRegCommand_Click);
 }
