@@ -1,0 +1,159 @@
+#include "download.h"
+
+#include "device/textnum.h"
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace korva {
+namespace {
+
+std::filesystem::path inDir(const std::filesystem::path& dir, const char* name) {
+    return dir.empty() ? std::filesystem::path(name) : dir / name;
+}
+
+// Opens a file for reading without ever creating it. Fills `error` when it cannot.
+bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& length,
+                  std::string& error) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    if (!std::filesystem::exists(st)) {
+        error =
+            "The file \"" + path.string() + "\" was not found, so nothing was sent to the board.";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(st)) {
+        error = "\"" + path.string() + "\" is not a file, so nothing was sent to the board.";
+        return false;
+    }
+    length = std::filesystem::file_size(path, ec);
+    if (!ec) in.open(path, std::ios::binary);
+    if (ec || !in.is_open()) {
+        error = "The file \"" + path.string() +
+                "\" cannot be opened for reading, so nothing was sent to the board.";
+        return false;
+    }
+    return true;
+}
+
+// Reads up to 64 bytes at the stream's position into the packet; the rest stays 0.
+void readChunk(std::ifstream& in, std::array<std::uint8_t, kDataPacketSize>& packet) {
+    packet.fill(0);
+    if (!in) return;
+    in.read(reinterpret_cast<char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
+}
+
+} // namespace
+
+std::uint64_t DataPacketCount(std::uint64_t length) {
+    const std::uint64_t whole = length / kDataPacketSize;
+    const std::uint64_t rest = length % kDataPacketSize;
+    std::uint64_t rounded = whole;
+    if (rest * 2 > kDataPacketSize || (rest * 2 == kDataPacketSize && whole % 2 == 1)) ++rounded;
+    return rounded + 1;
+}
+
+DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
+                                 const std::function<void(bool)>& setDownloadButtonVisible,
+                                 PipeTransferRecord* transferRecord) {
+    DataPipeResult result;
+    result.outcome = DataPipeResult::Outcome::Reported;
+    if (link.halted()) return result; // the program is ending: nothing more goes out
+    if (link.CheckDevice() != status::Success) {
+        link.ErrMsg(0);
+        return result;
+    }
+
+    std::ifstream in;
+    std::uint64_t length = 0;
+    if (!openExisting(inDir(workingDir, kBitstreamFileName), in, length, result.error)) {
+        result.outcome = DataPipeResult::Outcome::FileProblem;
+        return result;
+    }
+
+    std::array<std::uint8_t, kDataPacketSize> packet{};
+    packet[0] = 0x00;
+    Status s = link.Bulk(pipe::DataOut, false, packet.data(), 1);
+    if (s != status::Success) {
+        link.ErrMsg(ErrorCodeForStatus(s));
+        return result;
+    }
+    if (setDownloadButtonVisible) setDownloadButtonVisible(false);
+    if (transferRecord) transferRecord->pipeNumber = pipe::DataOut;
+
+    const std::uint64_t packets = DataPacketCount(length);
+    for (std::uint64_t i = 0; i < packets; ++i) {
+        readChunk(in, packet);
+        s = link.Bulk(pipe::DataOut, false, packet.data(), kDataPacketSize);
+        if (s != status::Success) {
+            link.ErrMsg(ErrorCodeForStatus(s));
+            return result;
+        }
+        ++result.dataPackets;
+    }
+    if (setDownloadButtonVisible) setDownloadButtonVisible(true);
+    result.outcome = DataPipeResult::Outcome::Done;
+    return result;
+}
+
+DataPipeResult ProbeDataPipes(CommandLink& link, const std::filesystem::path& workingDir,
+                              const std::function<void(const std::string&)>& showText) {
+    DataPipeResult result;
+    result.outcome = DataPipeResult::Outcome::Reported;
+    if (link.halted()) return result;
+    if (link.CheckDevice() != status::Success) {
+        link.ErrMsg(0);
+        return result;
+    }
+
+    std::ifstream in;
+    std::uint64_t length = 0;
+    if (!openExisting(inDir(workingDir, kProbeFileName), in, length, result.error)) {
+        result.outcome = DataPipeResult::Outcome::FileProblem;
+        return result;
+    }
+    std::vector<std::uint8_t> shown(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, kProbeShowLimit)));
+    in.read(reinterpret_cast<char*>(shown.data()), static_cast<std::streamsize>(shown.size()));
+    shown.resize(static_cast<std::size_t>(in.gcount()));
+    in.close();
+    if (showText) showText(ProbeFileText(shown, length));
+
+    std::array<std::uint8_t, kDataPacketSize> packet{};
+    if (link.Bulk(pipe::DataOut, false, packet.data(), kDataPacketSize) != status::Success) {
+        link.ErrMsg(0);
+        return result;
+    }
+    if (link.Bulk(pipe::DataIn, true, packet.data(), kDataPacketSize) != status::Success) {
+        link.ErrMsg(0);
+        return result;
+    }
+    result.outcome = DataPipeResult::Outcome::Done;
+    result.dataPackets = 1;
+    return result;
+}
+
+std::string ProbeFileText(const std::vector<std::uint8_t>& bytes, std::uint64_t totalSize) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t c = bytes[i];
+        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue; // CR LF: one
+        if (c == '\n' || c == '\r') {
+            out += '\n';
+        } else if (c == '\t' || (c >= 0x20 && c < 0x7F)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '<' + HexByte(c) + '>';
+        }
+    }
+    if (totalSize > bytes.size()) {
+        out += "\n\n[" + std::to_string(totalSize - bytes.size()) + " more bytes not shown; " +
+               std::to_string(totalSize) + " bytes in all]";
+    }
+    return out;
+}
+
+} // namespace korva

@@ -1,0 +1,59 @@
+// The FPGA configuration download and its neighbours on the board's data pipes: the
+// bitstream is streamed raw, in 64-byte packets, on bulk pipe 0x05 after a one-byte start
+// packet; the probe shows a file's bytes and exchanges one packet each way on 0x05/0x85.
+#pragma once
+
+#include "device/exchange.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korva {
+
+// Bare file names, looked up in the working directory.
+constexpr const char* kBitstreamFileName = "fpga_top.bit";
+constexpr const char* kProbeFileName = "fpgatop.Bit";
+constexpr std::size_t kDataPacketSize = 64;
+// The probe shows at most this many bytes of its file.
+constexpr std::size_t kProbeShowLimit = 4096;
+
+// Number of 64-byte data packets for a file of `length` bytes: length / 64 rounded to the
+// nearest whole number (halves to the even neighbour), plus one. Always covers the file.
+std::uint64_t DataPacketCount(std::uint64_t length);
+
+struct DataPipeResult {
+    enum class Outcome {
+        Done,        // everything was sent
+        Reported,    // a failure went to ErrMsg (no board, a failed transfer)
+        FileProblem, // the file is missing or unreadable: nothing was sent
+    };
+    Outcome outcome = Outcome::Done;
+    std::string error;             // FileProblem: text for a message box, naming the file
+    std::uint64_t dataPackets = 0; // data packets written on pipe 0x05
+};
+
+// The bitstream download: validity check (no board: ErrMsg 0, nothing opened), open
+// "fpga_top.bit" in workingDir (empty = the current directory), the start packet, hide the
+// download button, the pipe number of the shared transfer record set to 5 (when given),
+// then DataPacketCount(L) packets of the file read 64 bytes at a time (bytes past the end
+// of the file are 0), and the button shown again. A failed write goes to ErrMsg with its
+// status. A missing file is not created: the result says so and nothing is sent.
+DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
+                                 const std::function<void(bool)>& setDownloadButtonVisible,
+                                 PipeTransferRecord* transferRecord = nullptr);
+
+// The data-pipe probe: validity check, the bytes of "fpgatop.Bit" in workingDir handed to
+// showText (rendered by ProbeFileText), 64 zero bytes written on pipe 0x05 and 64 bytes
+// read from pipe 0x85 (not used). Any failure of the check or the transfers: ErrMsg 0.
+DataPipeResult ProbeDataPipes(CommandLink& link, const std::filesystem::path& workingDir,
+                              const std::function<void(const std::string&)>& showText);
+
+// How the probe shows a file: printable ASCII as it is, line ends as line ends, tabs kept,
+// every other byte as <XX> in hexadecimal. `totalSize` is the file's length; when it is
+// more than the bytes given, a note says how many were left out.
+std::string ProbeFileText(const std::vector<std::uint8_t>& bytes, std::uint64_t totalSize);
+
+} // namespace korva
