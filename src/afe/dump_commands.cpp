@@ -35,7 +35,7 @@ DumpCommands::DumpCommands(Board& board, Prompts& prompts, QWidget* dialogParent
       readAllRegisters_(std::move(readAllRegisters)) {}
 
 QString DumpCommands::fileFilter() {
-    return QStringLiteral("Text File (*.TXT *.txt);;All Files (*)");
+    return QStringLiteral("Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
 }
 
 Prompts::FileRequest DumpCommands::request(const QString& caption) const {

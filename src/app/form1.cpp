@@ -2,6 +2,9 @@
 
 #include "afe/register_panels.h"
 #include "app/twips.h"
+#include "afe/dump_commands.h"
+#include "tools/about_box.h"
+#include "tools/debug_controls.h"
 #include "tools/fpga_grid.h"
 #include "video/csc.h"
 #include "video/de_generator.h"
@@ -133,6 +136,16 @@ void Form1::buildTabs() {
     downloadFpga_->hide();
 
     buildBottomStrip(central);
+
+    auto boxText = [this](int index) {
+        QLineEdit* box = panels_->reg_KORVA726(index);
+        return box ? box->text() : QString();
+    };
+    dump_ = std::make_unique<DumpCommands>(
+        board_, prompts_, this, panels_->ProgressBar1(), boxText,
+        [this] { return hiddenModesShown_; }, [this] { ReadAllRegisterButton_Click(); });
+    debug_ = new DebugControls(board_, prompts_, pages_[3], pages_[5], boxText, downloadFpga_,
+                               command1_, options_.workingDir, this);
 }
 
 void Form1::buildBottomStrip(QWidget* central) {
@@ -211,9 +224,21 @@ void Form1::buildMenus() {
          [this] { nVideoModeInput_Click(); });
 }
 
-void Form1::nFileSaveRegisterAs_Click() {}
-void Form1::nFileLoadRegisterFrom_Click() {}
-void Form1::nFileAbout_Click() {}
+void Form1::nFileSaveRegisterAs_Click() { dump_->Save(); }
+void Form1::nFileLoadRegisterFrom_Click() { dump_->Load(); }
+
+AboutBox* Form1::about() const { return about_.data(); }
+
+void Form1::nFileAbout_Click() {
+    // Created on first use; OK closes and unloads it, so a later choice makes a new one.
+    if (!about_) {
+        about_ = new AboutBox(prompts_, options_.systemInfo, this);
+        about_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
 
 QString Form1::GetIniString(const QString& section, const QString& key) const {
     const QString dir =

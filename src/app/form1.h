@@ -8,6 +8,7 @@
 #include "video/mode_dialog_host.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -28,6 +29,10 @@ class FpgaGrid;
 class DeGenerator;
 class CscControl;
 class ModeDialog;
+class DumpCommands;
+class DebugControls;
+class AboutBox;
+class SystemInfo;
 
 extern const char* const kProgramTitle;
 
@@ -36,6 +41,7 @@ struct Form1Options {
     QString lockFile;       // single-instance lock (default: in the user's runtime folder)
     QString workingDir;     // where mode_table.dat and the bitstream are looked up ("" = cwd)
     MatchEntry match;       // overridden by [USB] VendorID/ProductID in Config.ini
+    SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.
     std::function<void()> endProgram;
@@ -77,6 +83,14 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     const std::vector<std::string>& ModeLines() const;
     void nVideoModeInput_Click();
 
+    // Register dump files, debug controls, About box.
+    void nFileSaveRegisterAs_Click();
+    void nFileLoadRegisterFrom_Click();
+    void nFileAbout_Click();
+    DumpCommands& dumpCommands() { return *dump_; }
+    DebugControls& debugControls() { return *debug_; }
+    AboutBox* about() const;
+
     Board& board() override { return board_; }
     CommandLink& link() { return link_; }
     DeviceContext& deviceContext() { return context_; }
@@ -93,9 +107,6 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
   private:
     void errMsg(std::int16_t code) override; // ErrorSink: the box, then the end
     void buildMenus();
-    void nFileSaveRegisterAs_Click();
-    void nFileLoadRegisterFrom_Click();
-    void nFileAbout_Click();
     void LoadModeTable();
     void buildTabs();
     void buildBottomStrip(QWidget* central);
@@ -125,6 +136,9 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     DeGenerator* deGenerator_ = nullptr;
     CscControl* cscControl_ = nullptr;
     ModeDialog* dialog_ = nullptr;
+    std::unique_ptr<DumpCommands> dump_;
+    DebugControls* debug_ = nullptr;
+    QPointer<AboutBox> about_;
     QTimer* timer1_ = nullptr;
 };
 

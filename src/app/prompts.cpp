@@ -20,12 +20,35 @@ QMessageBox::Icon toQt(Prompts::Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+} // namespace
+
+QStringList QtNameFilters(const QString& filter) {
+    if (!filter.contains('|')) return filter.split(";;", Qt::SkipEmptyParts);
+    const QStringList parts = filter.split('|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        QStringList patterns;
+        for (QString p : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+            p = p.trimmed();
+            if (p == "*.*") p = "*";
+            patterns << p;
+            if (p != p.toUpper()) patterns << p.toUpper();
+        }
+        if (!description.isEmpty() && !patterns.isEmpty())
+            filters << description + " (" + patterns.join(' ') + ")";
+    }
+    return filters;
+}
+
+namespace {
+
 QString runFileDialog(QWidget* parent, const Prompts::FileRequest& r, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent, r.caption);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
-    dialog.setNameFilter(r.filter);
+    dialog.setNameFilters(QtNameFilters(r.filter));
     if (!r.selectedFilter.isEmpty()) dialog.selectNameFilter(r.selectedFilter);
     dialog.setDefaultSuffix(r.defaultSuffix);
     // The program asks its own overwrite question.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -14,7 +15,9 @@ class Prompts {
     struct FileRequest {
         QString caption;
         QString fileName;      // suggested name (may include a folder)
-        QString filter;        // Qt filter text, entries separated by ";;"
+        // Description|pattern pairs, each ended by '|' ("Text File (*.TXT) |*.txt |"); a
+        // text without '|' is taken as Qt's own form (entries separated by ";;").
+        QString filter;
         QString selectedFilter;
         QString defaultSuffix; // added when the user types a name without extension
     };
@@ -28,6 +31,10 @@ class Prompts {
     virtual QString saveFileName(QWidget* parent, const FileRequest& request) = 0;
     virtual QString openFileName(QWidget* parent, const FileRequest& request) = 0;
 };
+
+// Qt's name filters for a description|pattern filter text. Patterns match without regard
+// to case, and "*.*" also matches names without a dot, as users of such filters expect.
+QStringList QtNameFilters(const QString& filter);
 
 // The real thing: QMessageBox and QFileDialog.
 class QtPrompts : public Prompts {

@@ -101,7 +101,7 @@ TEST(DumpCommands, DialogSetUpAndRememberedName) {
     for (const auto& q : r.prompts.fileRequests) {
         EXPECT_EQ(q.fileName, "registers");
         EXPECT_EQ(q.defaultSuffix, "TXT");
-        EXPECT_EQ(q.filter, "Text File (*.TXT *.txt);;All Files (*)");
+        EXPECT_EQ(q.filter, "Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
     }
     EXPECT_TRUE(r.sim.log().empty());
     EXPECT_TRUE(r.prompts.messages.empty());

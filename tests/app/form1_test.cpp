@@ -203,3 +203,9 @@ TEST(Performance, WindowOpensQuickly) {
     std::printf("main window created, loaded and shown in %lld ms\n", static_cast<long long>(ms));
     EXPECT_LT(ms, 500);
 }
+
+TEST(FileDialogs, DescriptionPatternFilterBecomesQtNameFilters) {
+    EXPECT_EQ(QtNameFilters("Text File (*.TXT) |*.txt | All Files (*.*)|*.*|"),
+              (QStringList{"Text File (*.TXT) (*.txt *.TXT)", "All Files (*.*) (*)"}));
+    EXPECT_EQ(QtNameFilters("Images (*.png);;All (*)"), (QStringList{"Images (*.png)", "All (*)"}));
+}
