@@ -2,6 +2,7 @@
 #include "afe/dump_commands.h"
 #include "afe/dump_file.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 
@@ -18,14 +19,8 @@ using korva::test::Packets;
 
 namespace {
 
-struct Rig {
+struct Rig : test::BoardRig {
     QTemporaryDir dir;
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
-    DriverHandle driver = 0;
     test::FakePrompts prompts;
     QProgressBar progress;
     std::array<QString, kAfeRegisterCount> boxes;
@@ -41,7 +36,6 @@ struct Rig {
                           [this] { readAll(); }};
 
     Rig() {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
         progress.setRange(0, 100);
         QObject::connect(&progress, &QProgressBar::valueChanged,
                          [this](int v) { progressSeen.push_back(v); });

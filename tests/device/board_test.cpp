@@ -1,6 +1,7 @@
 // The board command set: exact packet bytes, reply use and refusals, on the simulated board.
 #include "device/board.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/recording_sink.h"
 
 #include <gtest/gtest.h>
@@ -13,18 +14,7 @@ using korva::test::Packets;
 
 namespace {
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
-    DriverHandle driver = 0;
-    explicit Rig(bool plugged = true) : sim(plugged) {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
-    }
-    std::vector<std::vector<std::uint8_t>> sent() { return sim.commandPackets(); }
-};
+using Rig = test::BoardRig;
 
 } // namespace
 
@@ -57,7 +47,7 @@ TEST(BurstWrite, PairsOfHexCharactersAndShortText) {
     r.board.WriteBurstI2C(0x4C, 6, 3, "1A2B3C");
     r.board.WriteBurstI2C(0x4C, 6, 3, "1A2");
     EXPECT_EQ(r.sent(), (Packets{packet({0x04, 0x4C, 0x06, 0x03, 0x1A, 0x2B, 0x3C}),
-                                     packet({0x04, 0x4C, 0x06, 0x03, 0x1A, 0x02, 0x00})}));
+                                 packet({0x04, 0x4C, 0x06, 0x03, 0x1A, 0x02, 0x00})}));
     EXPECT_EQ(r.sim.afe(6), 0x1A);
     EXPECT_EQ(r.sim.afe(7), 0x02);
     EXPECT_EQ(r.sim.afe(8), 0x00);
@@ -81,10 +71,10 @@ TEST(SingleWrites, ExactPackets) {
     r.board.Write_PORTA(0x0F);
     r.board.Write_PORTB(0xA5);
     r.board.Write_PORTE(0x01);
-    EXPECT_EQ(r.sent(), (Packets{packet({0x23, 0x05, 0x80}), packet({0x80, 0x00, 0x00, 0x00}),
-                                     packet({0x2F, 0x1B, 0x21}), packet({0x25, 0x03}),
-                                     packet({0x28, 0x02}), packet({0x30, 0x0F}),
-                                     packet({0x40, 0xA5}), packet({0x70, 0x01})}));
+    EXPECT_EQ(r.sent(),
+              (Packets{packet({0x23, 0x05, 0x80}), packet({0x80, 0x00, 0x00, 0x00}),
+                       packet({0x2F, 0x1B, 0x21}), packet({0x25, 0x03}), packet({0x28, 0x02}),
+                       packet({0x30, 0x0F}), packet({0x40, 0xA5}), packet({0x70, 0x01})}));
     EXPECT_EQ(r.sim.afe(5), 0x80);
     EXPECT_EQ(r.sim.fpga(0x1B), 0x21);
     EXPECT_EQ(r.sim.syncMode(), 3);

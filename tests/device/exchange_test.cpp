@@ -2,6 +2,7 @@
 // attach and detach from another thread.
 #include "device/exchange.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/recording_sink.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,7 @@ using korva::test::packet;
 
 namespace {
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    DriverHandle driver = 0;
-    explicit Rig(bool plugged = true) : sim(plugged) {
-        EXPECT_EQ(sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx)), status::Success);
-    }
-};
+using Rig = test::BoardRig;
 
 } // namespace
 
@@ -156,7 +148,8 @@ TEST(Pipes, GetPipesCopiesOrRefuses) {
     SetTraceHandler([&](std::string_view t) { traced += t; });
     EXPECT_FALSE(GetPipes({0, nullptr}, pipes));
     SetTraceHandler({});
-    EXPECT_EQ(traced, "  No pipes are defined for this device \r\nother than the default pipe (number 0)");
+    EXPECT_EQ(traced,
+              "  No pipes are defined for this device \r\nother than the default pipe (number 0)");
 }
 
 TEST(Pipes, WritePipeSendsTheRecordOnItsPipe) {

@@ -1,5 +1,6 @@
 // The debug tabs' controls driven with key and mouse events against the simulated board.
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 #include "tools/debug_controls.h"
@@ -24,14 +25,8 @@ using korva::test::Packets;
 
 namespace {
 
-struct Rig {
+struct Rig : test::BoardRig {
     QTemporaryDir dir;
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
-    DriverHandle driver = 0;
     test::FakePrompts prompts;
     QWidget debug1;
     QWidget debug3;
@@ -48,8 +43,7 @@ struct Rig {
                            command1,
                            dir.path()};
 
-    explicit Rig(bool plugged = true) : sim(plugged) {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
+    explicit Rig(bool plugged = true) : BoardRig(plugged) {
         downloadFpga->setObjectName("DownloadFPGA");
         command1->setObjectName("Command1");
         frame5.show();
@@ -70,7 +64,6 @@ struct Rig {
         e->setFocus();
         QTest::keyClicks(e, keys);
     }
-    Packets sent() { return sim.commandPackets(); }
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // The bitstream download and the data-pipe probe on the simulated board: packet counts,
 // the exact bytes on pipes 0x05 and 0x85, and what happens without a board or a file.
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/recording_sink.h"
 #include "tools/download.h"
 
@@ -17,17 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    DriverHandle driver = 0;
+struct Rig : test::BoardRig {
     fs::path dir;
     std::vector<bool> visibility;
 
-    explicit Rig(bool plugged = true) : sim(plugged) {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
+    explicit Rig(bool plugged = true) : BoardRig(plugged) {
         dir = fs::temp_directory_path() /
               ("korva-download-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir);

@@ -2,6 +2,7 @@
 // single-register read and write, with the exact packets sent.
 #include "device/board.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 #include "tools/fpga_grid.h"
@@ -19,22 +20,14 @@ using korva::test::Packets;
 
 namespace {
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
+struct Rig : test::BoardRig {
     test::FakePrompts prompts;
-    DriverHandle driver = 0;
     FpgaGrid grid{board, prompts};
 
     Rig() {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
         for (int i = 0; i < 256; ++i)
             sim.setFpga(i, static_cast<std::uint8_t>(i * 7 + 3));
     }
-    Packets sent() const { return sim.commandPackets(); }
     QLineEdit* cell(int i) { return grid.XilinxReg(i); }
     template <class T> T* child(const char* name) { return grid.findChild<T*>(name); }
 };

@@ -2,6 +2,7 @@
 // holds the state, and the red face while the converter is on.
 #include "device/board.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/recording_sink.h"
 #include "video/csc.h"
 
@@ -29,21 +30,11 @@ QColor paintedFace(QPushButton& button) {
     return image.pixelColor(6, image.height() / 2);
 }
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
-    DriverHandle driver = 0;
+struct Rig : test::BoardRig {
     QPushButton button{kDisabled};
     CscControl csc{&button, board};
 
-    explicit Rig(bool plugged = true) : sim(plugged) {
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
-        button.resize(139, 39);
-    }
-    Packets sent() const { return sim.commandPackets(); }
+    explicit Rig(bool plugged = true) : BoardRig(plugged) { button.resize(139, 39); }
     QColor face() { return paintedFace(button); }
     // What an untouched button of the same size paints.
     QColor systemFace() {

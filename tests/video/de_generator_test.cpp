@@ -2,6 +2,7 @@
 // cells 28..35, the grid writes the FPGA registers, and only Vstop re-reads the grid.
 #include "device/board.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 #include "tools/fpga_grid.h"
@@ -20,19 +21,12 @@ using korva::test::Packets;
 
 namespace {
 
-struct Rig {
-    SimBoard sim;
-    DeviceContext ctx;
-    test::RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
+struct Rig : test::BoardRig {
     test::FakePrompts prompts;
-    DriverHandle driver = 0;
     FpgaGrid grid{board, prompts};
     DeGenerator de{grid};
 
     Rig() { sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx)); }
-    Packets sent() const { return sim.commandPackets(); }
     QString cell(int i) const { return grid.XilinxReg(i)->text(); }
     // Empties a box (its registers get 0) and forgets what that sent.
     void clear(QLineEdit* box) {
