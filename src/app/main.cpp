@@ -16,8 +16,30 @@
 
 Q_LOGGING_CATEGORY(lcTrace, "korva.usb.trace", QtWarningMsg)
 
+namespace {
+
+// Board operations refuse arguments they cannot send with an exception; the windows
+// check their input first, so one reaching the event loop is a fault of the program.
+// Say what it was instead of letting the process abort in the middle of a session.
+class Application : public QApplication {
+  public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            qCritical("unexpected error: %s", e.what());
+            QMessageBox::critical(activeWindow(), korva::kProgramTitle,
+                                  QString("The operation was not carried out: %1").arg(e.what()));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     QApplication::setApplicationName("korva726eval");
     QApplication::setApplicationVersion(KORVA_VERSION);
 
