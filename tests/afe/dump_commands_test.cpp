@@ -1,23 +1,20 @@
 // Save and Load of register dump files against the simulated board, with recorded prompts.
 #include "afe/dump_commands.h"
 #include "afe/dump_file.h"
-#include "device/sim_board.h"
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
-#include "support/recording_sink.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
 #include <QTemporaryDir>
-#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace korva;
-using korva::test::packet;
-using korva::test::Packets;
 
 namespace {
+
+using Writes = std::vector<std::pair<int, int>>;
 
 struct Rig : test::BoardRig {
     QTemporaryDir dir;
@@ -31,9 +28,9 @@ struct Rig : test::BoardRig {
                           prompts,
                           nullptr,
                           &progress,
-                          [this](int k) { return boxes.at(static_cast<std::size_t>(k)); },
+                          [this](int k) { return boxes.at(k); },
                           [this] { return hiddenModes; },
-                          [this] { readAll(); }};
+                          [this] { ++reads; }};
 
     Rig() {
         progress.setRange(0, 100);
@@ -41,15 +38,7 @@ struct Rig : test::BoardRig {
                          [this](int v) { progressSeen.push_back(v); });
         // Boxes as the panels show them before any read: empty, or two blanks for 5..15.
         for (int a = 0; a < kAfeRegisterCount; ++a)
-            boxes[static_cast<std::size_t>(a)] = (a >= 5 && a <= 15) ? "  " : "";
-    }
-    // What "Read All Registers" does: the chip's values into the boxes, in two bursts.
-    void readAll() {
-        ++reads;
-        const std::string t =
-            board.ReadBurstI2C(kAfeI2cAddress, 0, 33) + board.ReadBurstI2C(kAfeI2cAddress, 33, 33);
-        for (int a = 0; a < kAfeRegisterCount; ++a)
-            boxes[static_cast<std::size_t>(a)] = QString::fromStdString(t.substr(2 * a, 2));
+            boxes[a] = (a >= 5 && a <= 15) ? "  " : "";
     }
     QString path(const char* name) { return dir.filePath(name); }
     QByteArray file(const QString& p) {
@@ -65,44 +54,27 @@ struct Rig : test::BoardRig {
         prompts.fileAnswers.push_back(p);
         commands.Save();
     }
-    void load(const QString& p) {
+    // The single-register writes the load sent, as (address, value).
+    Writes load(const QString& p) {
+        sim.clearLog();
         prompts.fileAnswers.push_back(p);
         commands.Load();
-    }
-    // The single-register writes sent, as (address, value).
-    std::vector<std::pair<int, int>> writes() {
-        std::vector<std::pair<int, int>> w;
-        for (const auto& p : sim.commandPackets())
-            if (p[0] == opcode::WriteByteAfe) w.emplace_back(p[1], p[2]);
+        Writes w;
+        for (const auto& packet : sent())
+            if (packet[0] == opcode::WriteByteAfe) w.emplace_back(packet[1], packet[2]);
         return w;
     }
 };
 
-std::vector<std::pair<int, int>> allWrites(const std::array<int, kAfeRegisterCount>& v) {
-    std::vector<std::pair<int, int>> w;
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        w.emplace_back(a, v[static_cast<std::size_t>(a)]);
-    return w;
-}
-
 } // namespace
 
-TEST(DumpCommands, DialogSetUpAndRememberedName) {
+TEST(DumpCommands, DialogSetUpAndDefaultSuffix) {
     Rig r;
-    r.commands.Save(); // cancelled
     r.commands.Load(); // cancelled
-    ASSERT_EQ(r.prompts.fileRequests.size(), 2u);
-    for (const auto& q : r.prompts.fileRequests) {
-        EXPECT_EQ(q.fileName, "registers");
-        EXPECT_EQ(q.defaultSuffix, "TXT");
-        EXPECT_EQ(q.filter, "Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
-    }
+    ASSERT_EQ(r.prompts.fileRequests.size(), 1u);
+    EXPECT_EQ(r.prompts.fileRequests[0].defaultSuffix, "TXT");
+    EXPECT_EQ(r.prompts.fileRequests[0].filter, "Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
     EXPECT_TRUE(r.sim.log().empty());
-    EXPECT_TRUE(r.prompts.messages.empty());
-
-    r.save(r.path("first.TXT"));
-    r.commands.Load();
-    EXPECT_EQ(r.prompts.fileRequests.back().fileName, r.path("first.TXT"));
     // A name typed without an extension gets the default one.
     r.save(r.path("plain"));
     EXPECT_TRUE(QFile::exists(r.path("plain.TXT")));
@@ -124,75 +96,40 @@ TEST(DumpCommands, SaveBeforeAnyReadLoadsAsZeros) {
     EXPECT_EQ(r.progressSeen.back(), 0);
 
     r.progressSeen.clear();
-    r.load(r.path("empty.txt"));
-    EXPECT_EQ(r.writes(), allWrites({}));
-    EXPECT_EQ(r.sim.afe(0x05), 0x00);
-    EXPECT_EQ(r.reads, 1);
-    EXPECT_EQ(r.progress.value(), 0);
-    // One step per register, i / 65 of the way, then back to 0.
-    std::vector<int> steps;
-    for (int a = 1; a < kAfeRegisterCount; ++a) {
-        const int v = static_cast<int>(std::lround(a * 100.0 / 65));
-        if (steps.empty() || steps.back() != v) steps.push_back(v);
-    }
-    steps.push_back(0);
-    EXPECT_EQ(r.progressSeen, steps);
+    Writes zeros;
+    for (int a = 0; a < kAfeRegisterCount; ++a)
+        zeros.emplace_back(a, 0);
+    EXPECT_EQ(r.load(r.path("empty.txt")), zeros);
+    EXPECT_EQ(r.reads, 1); // then one read-back of all registers
+    // One step per register on the way, then back to 0.
+    EXPECT_EQ(r.progressSeen.size(), 66u);
+    EXPECT_EQ(r.progressSeen[r.progressSeen.size() - 2], 100);
+    EXPECT_EQ(r.progressSeen.back(), 0);
     EXPECT_TRUE(r.prompts.messages.empty());
     EXPECT_TRUE(r.sink.codes.empty());
 }
 
-TEST(DumpCommands, RoundTripOfAllRegistersThroughTheBoard) {
-    Rig r;
-    std::array<int, kAfeRegisterCount> original{};
-    for (int a = 0; a < kAfeRegisterCount; ++a) {
-        original[static_cast<std::size_t>(a)] = (a * 37 + 11) & 0xFF;
-        r.sim.setAfe(a, static_cast<std::uint8_t>(original[static_cast<std::size_t>(a)]));
-    }
-    r.readAll();
-    r.save(r.path("all.txt"));
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        r.sim.setAfe(a, 0x5A);
-    r.sim.clearLog();
-
-    r.load(r.path("all.txt"));
-    // Every register written in address order, then one read-back of all of them.
-    const Packets sent = r.sim.commandPackets();
-    ASSERT_EQ(sent.size(), 68u);
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        EXPECT_EQ(sent[static_cast<std::size_t>(a)],
-                  packet({0x23, static_cast<std::uint8_t>(a),
-                          static_cast<std::uint8_t>(original[static_cast<std::size_t>(a)])}));
-    EXPECT_EQ(sent[66][0], opcode::ReadBurstI2C);
-    EXPECT_EQ(sent[67][0], opcode::ReadBurstI2C);
-    for (int a = 3; a < kAfeRegisterCount; ++a) // 0x00..0x02 are read-only on the chip
-        EXPECT_EQ(r.sim.afe(a), original[static_cast<std::size_t>(a)]) << a;
-}
-
-TEST(DumpCommands, TestModeNamesLoadTheSameAndNamesAreNotRead) {
+TEST(DumpCommands, NamesAreNotReadOnlyTheLineOrderCounts) {
     Rig r;
     for (int a = 0; a < kAfeRegisterCount; ++a)
-        r.boxes[static_cast<std::size_t>(a)] = QString::asprintf("%02X", (a + 0x40) & 0xFF);
+        r.boxes[a] = QString::asprintf("%02X", (a + 0x40) & 0xFF);
     r.save(r.path("plain.txt"));
     r.hiddenModes = true;
     r.save(r.path("named.txt"));
     const QByteArray named = r.file(r.path("named.txt"));
     EXPECT_TRUE(named.split('\n')[2 + 0x20].startsWith("AFE Control (0x20)"));
     EXPECT_NE(named, r.file(r.path("plain.txt")));
-
-    r.load(r.path("plain.txt"));
-    const auto plainWrites = r.writes();
-    r.sim.clearLog();
-    r.load(r.path("named.txt"));
-    EXPECT_EQ(r.writes(), plainWrites);
+    const Writes plain = r.load(r.path("plain.txt"));
+    ASSERT_EQ(plain.size(), 66u);
+    EXPECT_EQ(plain[0x20], std::make_pair(0x20, 0x60));
+    EXPECT_EQ(r.load(r.path("named.txt")), plain);
 
     // A line ending in 7F loads 7F whatever its name; swapped lines swap the registers.
     QList<QByteArray> lines = named.split('\n');
     lines[2 + 0x10] = "Nonsense name of any length (0x99): 0x7F\r";
     std::swap(lines[2 + 0x11], lines[2 + 0x12]);
     r.writeFile(r.path("edited.txt"), lines.join('\n'));
-    r.sim.clearLog();
-    r.load(r.path("edited.txt"));
-    const auto w = r.writes();
+    const Writes w = r.load(r.path("edited.txt"));
     ASSERT_EQ(w.size(), 66u);
     EXPECT_EQ(w[0x10], std::make_pair(0x10, 0x7F));
     EXPECT_EQ(w[0x11], std::make_pair(0x11, 0x52)); // the value saved for 0x12
@@ -218,45 +155,50 @@ TEST(DumpCommands, CancelAtTheOverwriteQuestionKeepsTheFile) {
     EXPECT_EQ(r.file(r.path("keep.txt")).split('\n').size(), 69);
 }
 
-TEST(DumpCommands, SaveThatCannotWriteSaysSoAndLeavesNoFile) {
+TEST(DumpCommands, SaveThatCannotWriteSaysSoAndLeavesWhatWasThere) {
     Rig r;
-    const QString p = r.dir.filePath("no/such/folder/regs.txt");
-    r.save(p);
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_TRUE(r.prompts.messages[0].text.contains("regs.txt"));
-    EXPECT_TRUE(r.prompts.messages[0].text.contains("could not be saved"));
-    EXPECT_FALSE(QFile::exists(p));
+    const QString missing = r.dir.filePath("no/such/folder/regs.txt");
+    r.save(missing);
+    EXPECT_FALSE(QFile::exists(missing));
+    // A folder in the file's place: overwriting is confirmed, and still nothing changes.
+    ASSERT_TRUE(QDir(r.dir.path()).mkpath("regs.txt"));
+    r.writeFile(r.path("regs.txt/inside"), "old");
+    r.save(r.path("regs.txt"));
+    EXPECT_EQ(r.file(r.path("regs.txt/inside")), "old");
+    EXPECT_EQ(QDir(r.path("regs.txt")).entryList(QDir::Files), QStringList{"inside"});
+    ASSERT_EQ(r.prompts.messages.size(), 2u);
+    for (const auto& m : r.prompts.messages) {
+        EXPECT_TRUE(m.text.contains("regs.txt")) << m.text.toStdString();
+        EXPECT_TRUE(m.text.contains("could not be saved")) << m.text.toStdString();
+    }
     EXPECT_EQ(r.progress.value(), 0);
 }
 
 TEST(DumpCommands, ShortBinaryOrMissingFilesWriteNothingAndSayWhy) {
     Rig r;
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        r.boxes[static_cast<std::size_t>(a)] = "11";
+    for (auto& box : r.boxes)
+        box = "11";
     r.save(r.path("good.txt"));
-    const QList<QByteArray> lines = r.file(r.path("good.txt")).split('\n');
-    r.writeFile(r.path("short.txt"), lines.mid(0, 42).join('\n') + '\n'); // 40 register lines
-    QByteArray binary = r.file(r.path("good.txt"));
+    const QByteArray good = r.file(r.path("good.txt"));
+    r.writeFile(r.path("short.txt"), good.split('\n').mid(0, 42).join('\n') + '\n');
+    QByteArray binary = good;
     binary[500] = '\0';
     r.writeFile(r.path("binary.txt"), binary);
-    r.sim.clearLog();
 
-    struct Case {
-        QString file;
-        QString why;
-    };
-    for (const Case& c :
-         {Case{r.path("short.txt"), "42 lines"}, Case{r.path("binary.txt"), "not a text file"},
-          Case{r.path("gone.txt"), "does not exist"}, Case{r.dir.path(), "not a file"}}) {
+    const std::pair<QString, QString> cases[] = {{r.path("short.txt"), "42 lines"},
+                                                 {r.path("binary.txt"), "not a text file"},
+                                                 {r.path("gone.txt"), "does not exist"},
+                                                 {r.dir.path(), "not a file"}};
+    for (const auto& [file, why] : cases) {
         r.prompts.messages.clear();
-        r.load(c.file);
-        ASSERT_EQ(r.prompts.messages.size(), 1u) << c.file.toStdString();
+        EXPECT_TRUE(r.load(file).empty());
+        EXPECT_TRUE(r.sim.log().empty());
+        ASSERT_EQ(r.prompts.messages.size(), 1u) << file.toStdString();
         const QString text = r.prompts.messages[0].text;
-        EXPECT_TRUE(text.contains(QDir::toNativeSeparators(c.file))) << text.toStdString();
-        EXPECT_TRUE(text.contains(c.why)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QDir::toNativeSeparators(file))) << text.toStdString();
+        EXPECT_TRUE(text.contains(why)) << text.toStdString();
         EXPECT_TRUE(text.contains("No register was written")) << text.toStdString();
     }
-    EXPECT_TRUE(r.sim.log().empty());
     EXPECT_EQ(r.reads, 0);
     EXPECT_FALSE(QFile::exists(r.path("gone.txt")));
 }
@@ -266,8 +208,7 @@ TEST(DumpCommands, LoadStopsAtAReportedFailure) {
     r.save(r.path("regs.txt"));
     r.sim.clearLog();
     r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)
-    r.load(r.path("regs.txt"));
+    EXPECT_EQ(r.load(r.path("regs.txt")).size(), 4u); // 0x00..0x03; nothing after the failure
     EXPECT_EQ(r.sink.codes.size(), 1u);
-    EXPECT_EQ(r.writes().size(), 4u); // 0x00..0x03; nothing after the failed one
     EXPECT_EQ(r.reads, 0);
 }
