@@ -331,17 +331,19 @@ Status LibusbLayer::transferBulk(DeviceHandle device, std::uint32_t pipe, std::u
                                  std::uint32_t* transferred, std::uint32_t timeoutMs) {
     if (transferred) *transferred = 0;
     const bool read = readFlag != 0;
-    const std::string what = "LibusbLayer::transferBulk (device " + std::to_string(device) +
-                             ", pipe " + hex2(pipe) + (read ? " in" : " out") + ", " +
-                             std::to_string(size) + " bytes)";
+    // Built only when something is traced: the success path stays free of allocations.
+    const auto what = [&] {
+        return "LibusbLayer::transferBulk (device " + std::to_string(device) + ", pipe " +
+               hex2(pipe) + (read ? " in" : " out") + ", " + std::to_string(size) + " bytes)";
+    };
     if (pipe > 0xFF || size > static_cast<std::uint32_t>(INT_MAX) ||
         (buffer == nullptr && size > 0)) {
-        TraceMsg(what + ": invalid parameter");
+        TraceMsg(what() + ": invalid parameter");
         return status::InvalidParam;
     }
     auto open = find(device);
     if (!open) {
-        TraceMsg(what + ": no board attached as this device");
+        TraceMsg(what() + ": no board attached as this device");
         return status::NoDevice;
     }
     const auto endpoint = static_cast<unsigned char>(pipe | (read ? LIBUSB_ENDPOINT_IN : 0));
@@ -350,7 +352,7 @@ Status LibusbLayer::transferBulk(DeviceHandle device, std::uint32_t pipe, std::u
                                        &actual, timeoutMs);
     if (transferred) *transferred = static_cast<std::uint32_t>(actual);
     if (r != LIBUSB_SUCCESS) {
-        TraceMsg(what + ": " + errorName(r) + " after " + std::to_string(actual) + " bytes");
+        TraceMsg(what() + ": " + errorName(r) + " after " + std::to_string(actual) + " bytes");
         return static_cast<Status>(r);
     }
     return status::Success;
@@ -363,15 +365,17 @@ Status LibusbLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint3
     if (pipe != 0)
         return transferBulk(device, pipe, readFlag, options, buffer, size, transferred, timeoutMs);
     if (transferred) *transferred = 0;
-    const std::string what = "LibusbLayer::transfer (device " + std::to_string(device) +
-                             ", control pipe 0, " + std::to_string(size) + " bytes)";
+    const auto what = [&] {
+        return "LibusbLayer::transfer (device " + std::to_string(device) + ", control pipe 0, " +
+               std::to_string(size) + " bytes)";
+    };
     if (setup == nullptr || (buffer == nullptr && size > 0)) {
-        TraceMsg(what + ": invalid parameter");
+        TraceMsg(what() + ": invalid parameter");
         return status::InvalidParam;
     }
     auto open = find(device);
     if (!open) {
-        TraceMsg(what + ": no board attached as this device");
+        TraceMsg(what() + ": no board attached as this device");
         return status::NoDevice;
     }
     // The setup packet's length field says how much data the request moves; never more
@@ -382,7 +386,7 @@ Status LibusbLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint3
         open->handle, setup[0], setup[1], static_cast<std::uint16_t>(setup[2] | setup[3] << 8),
         static_cast<std::uint16_t>(setup[4] | setup[5] << 8), buffer, length, timeoutMs);
     if (r < 0) {
-        TraceMsg(what + ": " + errorName(r));
+        TraceMsg(what() + ": " + errorName(r));
         return static_cast<Status>(r);
     }
     if (transferred) *transferred = static_cast<std::uint32_t>(r);
