@@ -9,9 +9,9 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QPointer>
 #include <QTimer>
 
 namespace korva {
@@ -54,6 +54,7 @@ RegisterBox::RegisterBox(int index, QWidget* parent) : QLineEdit(parent), index_
 
 void RegisterBox::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
+    pressed_.insert(key);
     if (key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter) {
         event->accept(); // discarded: text is removed with Delete or by typing over it
         return;
@@ -74,7 +75,14 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
 
 void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
-    emit keyReleased(index_, event->key());
+    const int key = event->key();
+    const bool ours = event->isAutoRepeat() ? pressed_.contains(key) : pressed_.remove(key);
+    if (ours) emit keyReleased(index_, key);
+}
+
+void RegisterBox::focusInEvent(QFocusEvent* event) {
+    pressed_.clear();
+    QLineEdit::focusInEvent(event);
 }
 
 RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame,
@@ -99,13 +107,17 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
         boxes_[index] = box;
         labels_[index] = label;
     };
-    for (int i = 0; i <= 16; ++i) place(i, userFrame, 2160, 150 + kRowPitch * i);
-    for (int i = 17; i <= 31; ++i) place(i, userFrame, 5940, 150 + kRowPitch * (i - 17));
+    for (int i = 0; i <= 16; ++i)
+        place(i, userFrame, 2160, 150 + kRowPitch * i);
+    for (int i = 17; i <= 31; ++i)
+        place(i, userFrame, 5940, 150 + kRowPitch * (i - 17));
     place(122, userFrame, 5940, 4650);
     place(123, userFrame, 5940, 4950);
     place(125, userFrame, 5940, 5265);
-    for (int i = 32; i <= 48; ++i) place(i, testFrame, 2685, 255 + kRowPitch * (i - 32));
-    for (int i = 49; i <= 65; ++i) place(i, testFrame, 5940, 255 + kRowPitch * (i - 49));
+    for (int i = 32; i <= 48; ++i)
+        place(i, testFrame, 2685, 255 + kRowPitch * (i - 32));
+    for (int i = 49; i <= 65; ++i)
+        place(i, testFrame, 5940, 255 + kRowPitch * (i - 49));
 
     gangGain_ = new QCheckBox("GangGain", userFrame);
     gangGain_->setObjectName("GangGain");
@@ -120,13 +132,17 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
         if (previous) QWidget::setTabOrder(previous, w);
         previous = w;
     };
-    for (int i = 3; i <= 16; ++i) chain(boxes_[i]);
+    for (int i = 3; i <= 16; ++i)
+        chain(boxes_[i]);
     chain(gangGain_);
     chain(gangOffset_);
-    for (int i = 17; i <= 31; ++i) chain(boxes_[i]);
-    for (int i : {122, 123, 125}) chain(boxes_[i]);
+    for (int i = 17; i <= 31; ++i)
+        chain(boxes_[i]);
+    for (int i : {122, 123, 125})
+        chain(boxes_[i]);
     previous = nullptr;
-    for (int i = 32; i <= 65; ++i) chain(boxes_[i]);
+    for (int i = 32; i <= 65; ++i)
+        chain(boxes_[i]);
 
     readAll_ = new QPushButton("Read All Registers", strip);
     readAll_->setObjectName("ReadAllRegisterButton");
@@ -188,7 +204,8 @@ void RegisterPanels::ReadAllRegisterButton_Click() {
     boxes_[64]->setText(QString::fromLatin1(second.data(), 2));
     boxes_[65]->setText(QString::fromLatin1(second.data() + 2, 2));
     progress_->setValue(0);
-    for (int mirror : {122, 123, 125}) boxes_[mirror]->setText(boxes_[AddressOfBox(mirror)]->text());
+    for (int mirror : {122, 123, 125})
+        boxes_[mirror]->setText(boxes_[AddressOfBox(mirror)]->text());
 }
 
 std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
@@ -223,8 +240,8 @@ QString RegisterPanels::readOne(int address) {
 
 void RegisterPanels::writeBox(int index) {
     if (board_.link().halted()) return;
-    const QString valueText = QString::fromStdString(
-        std::string(ValueText(boxes_[index]->text().toStdString())));
+    const QString valueText =
+        QString::fromStdString(std::string(ValueText(boxes_[index]->text().toStdString())));
     if (gangGain_->isChecked() && index >= 6 && index <= 8) {
         WriteGangedGain(valueText);
         return;
@@ -255,8 +272,12 @@ void RegisterPanels::writeGanged(int firstAddress, const QString& value) {
     }
 }
 
-void RegisterPanels::WriteGangedGain(const QString& Value) { writeGanged(0x06, Value); }
-void RegisterPanels::WriteGangedOffset(const QString& Value) { writeGanged(0x09, Value); }
+void RegisterPanels::WriteGangedGain(const QString& Value) {
+    writeGanged(0x06, Value);
+}
+void RegisterPanels::WriteGangedOffset(const QString& Value) {
+    writeGanged(0x09, Value);
+}
 
 void RegisterPanels::ReadRegCommand_Click() {
     const auto address = ParseHexLenient(addressBox_->text().toStdString());

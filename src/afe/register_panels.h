@@ -8,6 +8,7 @@
 
 #include <QLineEdit>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <map>
 #include <optional>
@@ -33,9 +34,13 @@ class RegisterBox : public QLineEdit {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
     int index_;
+    // Keys pressed while this box had the focus. A release whose press happened elsewhere
+    // (the Tab that moved the focus here) is not a key of this box and writes nothing.
+    QSet<int> pressed_;
 };
 
 class RegisterPanels : public QObject {

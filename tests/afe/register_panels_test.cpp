@@ -5,8 +5,8 @@
 #include "support/form_rig.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -56,7 +56,8 @@ TEST_F(Panels, InitialContents) {
 TEST_F(Panels, ReadAllUsesTwoBurstsAndFillsEveryBox) {
     QSignalSpy progress(panels().ProgressBar1(), &QProgressBar::valueChanged);
     QTest::mouseClick(panels().ReadAllRegisterButton(), Qt::LeftButton);
-    EXPECT_EQ(r.sent(), (Packets{packet({0x03, 0x4C, 0x00, 0x40}), packet({0x03, 0x4C, 0x40, 0x02})}));
+    EXPECT_EQ(r.sent(),
+              (Packets{packet({0x03, 0x4C, 0x00, 0x40}), packet({0x03, 0x4C, 0x40, 0x02})}));
     for (int a = 0; a <= 0x41; ++a)
         EXPECT_EQ(box(a)->text(), QString::fromStdString(HexByte(r.sim.afe(a)))) << a;
     EXPECT_EQ(box(122)->text(), box(34)->text());
@@ -65,7 +66,8 @@ TEST_F(Panels, ReadAllUsesTwoBurstsAndFillsEveryBox) {
     EXPECT_EQ(panels().ProgressBar1()->value(), 0);
     ASSERT_FALSE(progress.isEmpty());
     int highest = 0;
-    for (const auto& v : progress) highest = std::max(highest, v.at(0).toInt());
+    for (const auto& v : progress)
+        highest = std::max(highest, v.at(0).toInt());
     EXPECT_EQ(highest, 100);
 }
 
@@ -133,6 +135,18 @@ TEST_F(Panels, EmptyBoxWritesZero) {
     EXPECT_EQ(box(16)->text(), "00");
 }
 
+TEST_F(Panels, MovingThroughTheBoxesWithTabWritesNothing) {
+    // Before any read the boxes hold nothing a register could take: the Tab that moves
+    // the focus into a box is released there, and must not write 0x00 over the chip.
+    for (int i = 4; i < 16; ++i) {
+        box(i)->setFocus();
+        QTest::keyPress(box(i), Qt::Key_Tab);
+        QTest::keyRelease(box(i + 1), Qt::Key_Tab);
+    }
+    waitForDelayedWrites();
+    EXPECT_TRUE(r.sent().empty());
+}
+
 TEST_F(Panels, MirrorBoxWritesItsRegisterAndUpdatesBothBoxes) {
     box(122)->setText("3C");
     key(122, Qt::Key_Up);
@@ -172,7 +186,8 @@ TEST_F(Panels, GangedGainWritesAllThreeThenReadsBack) {
     key(7, Qt::Key_Up);
     EXPECT_EQ(r.sent(), (Packets{write(6, 0x80), write(7, 0x80), write(8, 0x80), read1(6), read1(7),
                                  read1(8)}));
-    for (int i : {6, 7, 8}) EXPECT_EQ(box(i)->text(), "80");
+    for (int i : {6, 7, 8})
+        EXPECT_EQ(box(i)->text(), "80");
 }
 
 TEST_F(Panels, GangingOnlyAppliesToItsOwnGroup) {
@@ -185,8 +200,8 @@ TEST_F(Panels, GangingOnlyAppliesToItsOwnGroup) {
     box(10)->clear();
     key(10, Qt::Key_Shift);
     waitForDelayedWrites();
-    EXPECT_EQ(r.sent(), (Packets{write(9, 0), write(10, 0), write(11, 0), read1(9), read1(10),
-                                 read1(11)}));
+    EXPECT_EQ(r.sent(),
+              (Packets{write(9, 0), write(10, 0), write(11, 0), read1(9), read1(10), read1(11)}));
 }
 
 TEST_F(Panels, IndividualReadShowsTheChipsAnswerForAnyAddress) {
@@ -224,7 +239,7 @@ TEST_F(Panels, IndividualWriteChecksBeforeSending) {
     QTest::mouseClick(writeButton, Qt::LeftButton);
     EXPECT_EQ(r.sent(), Packets{write(0x22, 0x0A)});
     EXPECT_EQ(box(34)->text(), "a"); // the text as typed, no read back
-    EXPECT_EQ(box(122)->text(), "");  // the mirror is not updated
+    EXPECT_EQ(box(122)->text(), ""); // the mirror is not updated
 }
 
 TEST(PanelsPerformance, ReadAllUpdatesQuickly) {
@@ -236,7 +251,8 @@ TEST(PanelsPerformance, ReadAllUpdatesQuickly) {
     constexpr int kRuns = 20;
     QElapsedTimer t;
     t.start();
-    for (int i = 0; i < kRuns; ++i) panels.ReadAllRegisterButton_Click();
+    for (int i = 0; i < kRuns; ++i)
+        panels.ReadAllRegisterButton_Click();
     const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6 / kRuns;
     std::printf("Read All Registers on the simulated board: %.3f ms per click\n", ms);
     EXPECT_LT(ms, 5.0);
