@@ -95,12 +95,15 @@ constexpr std::array<AfeRegister, kAfeRegisterCount> kRegisters = {{
 
 } // namespace
 
-const std::array<AfeRegister, kAfeRegisterCount>& AfeRegisters() { return kRegisters; }
+const std::array<AfeRegister, kAfeRegisterCount>& AfeRegisters() {
+    return kRegisters;
+}
 
 const std::vector<int>& AllBoxIndices() {
     static const std::vector<int> indices = [] {
         std::vector<int> v;
-        for (int i = 0; i < kAfeRegisterCount; ++i) v.push_back(i);
+        for (int i = 0; i < kAfeRegisterCount; ++i)
+            v.push_back(i);
         for (const auto& r : kRegisters)
             if (r.hasMirror) v.push_back(r.address + kMirrorOffset);
         return v;
@@ -114,7 +117,9 @@ bool IsBoxIndex(int index) {
            index == 0x25 + kMirrorOffset;
 }
 
-int AddressOfBox(int index) { return index > 100 ? index - kMirrorOffset : index; }
+int AddressOfBox(int index) {
+    return index > 100 ? index - kMirrorOffset : index;
+}
 
 std::optional<int> MirrorOfAddress(int address) {
     if (address >= 0 && address < kAfeRegisterCount &&

@@ -11,9 +11,9 @@
 
 namespace korva {
 
-constexpr int kAfeRegisterCount = 66;   // 0x00 .. 0x41
+constexpr int kAfeRegisterCount = 66; // 0x00 .. 0x41
 constexpr int kAfeLastAddress = 0x41;
-constexpr int kMirrorOffset = 88;       // boxes 122, 123, 125 mirror 0x22, 0x23, 0x25
+constexpr int kMirrorOffset = 88; // boxes 122, 123, 125 mirror 0x22, 0x23, 0x25
 
 enum class RegisterTab { User, Test };
 enum class Gang { None, Gain, Offset };
@@ -22,10 +22,10 @@ struct AfeRegister {
     std::uint8_t address;
     const char* caption; // exactly as shown on screen and in the dump file
     RegisterTab tab;
-    bool disabled;       // boxes that cannot be edited (0x00 to 0x02)
+    bool disabled; // boxes that cannot be edited (0x00 to 0x02)
     const char* initialText;
     Gang gang;
-    bool hasMirror;      // a second box on the User Registers tab
+    bool hasMirror;       // a second box on the User Registers tab
     bool nameAlwaysShown; // its caption is written to the dump file even in normal mode
 };
 

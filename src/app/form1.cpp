@@ -1,8 +1,8 @@
 #include "form1.h"
 
+#include "afe/dump_commands.h"
 #include "afe/register_panels.h"
 #include "app/twips.h"
-#include "afe/dump_commands.h"
 #include "tools/about_box.h"
 #include "tools/debug_controls.h"
 #include "tools/fpga_grid.h"
@@ -13,24 +13,24 @@
 #include "video/mode_table.h"
 
 #include <QAction>
-#include <QFrame>
-#include <QLayout>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFrame>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QPainter>
-#include <QPushButton>
-#include <QStyleOptionButton>
-#include <QStylePainter>
 #include <cstdio>
 #include <cstdlib>
 
@@ -89,7 +89,9 @@ Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* p
     connect(timer1_, &QTimer::timeout, this, [] {});
 }
 
-Form1::~Form1() { shutdownUsb(); }
+Form1::~Form1() {
+    shutdownUsb();
+}
 
 void Form1::buildTabs() {
     auto* central = new QWidget(this);
@@ -155,13 +157,21 @@ void Form1::buildBottomStrip(QWidget* central) {
     cscControl_ = new CscControl(csc_, board_, this);
 }
 
-void Form1::CSC_Enable() { cscControl_->CSC_Enable(); }
-void Form1::CSC_Disable() { cscControl_->CSC_Disable(); }
-QLineEdit* Form1::deBox(int which) { return deGenerator_->box(which); }
+void Form1::CSC_Enable() {
+    cscControl_->CSC_Enable();
+}
+void Form1::CSC_Disable() {
+    cscControl_->CSC_Disable();
+}
+QLineEdit* Form1::deBox(int which) {
+    return deGenerator_->box(which);
+}
 void Form1::setRegisterBoxText(int index, const QString& text) {
     if (QLineEdit* box = panels_->reg_KORVA726(index)) box->setText(text);
 }
-const std::vector<std::string>& Form1::ModeLines() const { return dialog_->ModeLines(); }
+const std::vector<std::string>& Form1::ModeLines() const {
+    return dialog_->ModeLines();
+}
 
 void Form1::LoadModeTable() {
     const QString dir = options_.workingDir;
@@ -174,13 +184,15 @@ void Form1::LoadModeTable() {
                                  "program's data folder");
     else
         table = ReadModeTable(where.path);
-    for (const auto& problem : table.problems) qWarning("mode table: %s", problem.c_str());
+    for (const auto& problem : table.problems)
+        qWarning("mode table: %s", problem.c_str());
     if (!table.problems.empty()) {
-        QString text = QString("The video mode table %1 has problems; the modes that could be "
-                               "read are offered.\n")
-                           .arg(QString::fromStdString(where.path.empty() ? kModeTableFileName
-                                                                          : where.path));
-        for (const auto& problem : table.problems) text += "\n" + QString::fromStdString(problem);
+        QString text =
+            QString("The video mode table %1 has problems; the modes that could be "
+                    "read are offered.\n")
+                .arg(QString::fromStdString(where.path.empty() ? kModeTableFileName : where.path));
+        for (const auto& problem : table.problems)
+            text += "\n" + QString::fromStdString(problem);
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle, text);
     }
     dialog_ = new ModeDialog(*this, this);
@@ -193,9 +205,13 @@ void Form1::nVideoModeInput_Click() {
     dialog_->activateWindow();
 }
 
-QLineEdit* Form1::reg_KORVA726(int index) const { return panels_->reg_KORVA726(index); }
+QLineEdit* Form1::reg_KORVA726(int index) const {
+    return panels_->reg_KORVA726(index);
+}
 
-void Form1::ReadAllRegisterButton_Click() { panels_->ReadAllRegisterButton_Click(); }
+void Form1::ReadAllRegisterButton_Click() {
+    panels_->ReadAllRegisterButton_Click();
+}
 
 void Form1::buildMenus() {
     QMenu* file = menuBar()->addMenu("&File");
@@ -224,10 +240,16 @@ void Form1::buildMenus() {
          [this] { nVideoModeInput_Click(); });
 }
 
-void Form1::nFileSaveRegisterAs_Click() { dump_->Save(); }
-void Form1::nFileLoadRegisterFrom_Click() { dump_->Load(); }
+void Form1::nFileSaveRegisterAs_Click() {
+    dump_->Save();
+}
+void Form1::nFileLoadRegisterFrom_Click() {
+    dump_->Load();
+}
 
-AboutBox* Form1::about() const { return about_.data(); }
+AboutBox* Form1::about() const {
+    return about_.data();
+}
 
 void Form1::nFileAbout_Click() {
     // Created on first use; OK closes and unloads it, so a later choice makes a new one.
@@ -244,8 +266,8 @@ QString Form1::GetIniString(const QString& section, const QString& key) const {
     const QString dir =
         options_.configDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.configDir;
     const QString path = QDir(dir).filePath("Config.ini");
-    return QString::fromStdString(ReadProfileString(path.toStdString(), section.toStdString(),
-                                                    key.toStdString(), {}, 255));
+    return QString::fromStdString(
+        ReadProfileString(path.toStdString(), section.toStdString(), key.toStdString(), {}, 255));
 }
 
 bool Form1::Form_Load() {
@@ -286,7 +308,8 @@ void Form1::Form_Activate() {
         MatchEntry match = options_.match;
         bool ok = false;
         if (const uint v = GetIniString("USB", "VendorID").toUInt(&ok, 16); ok) match.vendorId = v;
-        if (const uint p = GetIniString("USB", "ProductID").toUInt(&ok, 16); ok) match.productId = p;
+        if (const uint p = GetIniString("USB", "ProductID").toUInt(&ok, 16); ok)
+            match.productId = p;
         const Status s = layer_.init(&driverHandle_, match, MakeEventTable(layer_, context_));
         if (s != status::Success) {
             TraceMsg("Form_Activate(): Failed to initialize USB driver: error &H" +
@@ -357,7 +380,8 @@ void Form1::showEvent(QShowEvent* event) {
 
 void Form1::tabStripKey(const QString& text) {
     tabKeyBuffer_ += text;
-    if (tabKeyBuffer_.size() > 3 && tabKeyBuffer_.right(4).compare("mrkq", Qt::CaseInsensitive) == 0)
+    if (tabKeyBuffer_.size() > 3 &&
+        tabKeyBuffer_.right(4).compare("mrkq", Qt::CaseInsensitive) == 0)
         ShowHiddenModes();
 }
 

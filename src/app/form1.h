@@ -37,10 +37,10 @@ class SystemInfo;
 extern const char* const kProgramTitle;
 
 struct Form1Options {
-    QString configDir;      // folder that holds Config.ini (default: the executable's folder)
-    QString lockFile;       // single-instance lock (default: in the user's runtime folder)
-    QString workingDir;     // where mode_table.dat and the bitstream are looked up ("" = cwd)
-    MatchEntry match;       // overridden by [USB] VendorID/ProductID in Config.ini
+    QString configDir;  // folder that holds Config.ini (default: the executable's folder)
+    QString lockFile;   // single-instance lock (default: in the user's runtime folder)
+    QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
+    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.

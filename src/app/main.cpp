@@ -10,9 +10,9 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
-#include <stdexcept>
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 
 Q_LOGGING_CATEGORY(lcTrace, "korva.usb.trace", QtWarningMsg)
 
@@ -44,13 +44,15 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(KORVA_VERSION);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Control program for the KORVA726EVAL video AFE evaluation board.");
+    parser.setApplicationDescription(
+        "Control program for the KORVA726EVAL video AFE evaluation board.");
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Run against the built-in simulated board.");
-    QCommandLineOption capture("capture", "Write every USB transfer to <file> (pcap, USB link type).",
-                               "file");
-    QCommandLineOption verbose("verbose", "Print the USB layer's diagnostic trace on standard error.");
+    QCommandLineOption capture("capture",
+                               "Write every USB transfer to <file> (pcap, USB link type).", "file");
+    QCommandLineOption verbose("verbose",
+                               "Print the USB layer's diagnostic trace on standard error.");
     parser.addOptions({simulate, capture, verbose});
     parser.process(app);
 
@@ -58,7 +60,8 @@ int main(int argc, char* argv[]) {
         QLoggingCategory::setFilterRules("korva.usb.trace.debug=true");
     }
     korva::SetTraceHandler([](std::string_view text) {
-        qCDebug(lcTrace).noquote() << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        qCDebug(lcTrace).noquote()
+            << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     });
 
     // The board: the built-in simulated one, or the real one through libusb; a capture,
@@ -72,7 +75,8 @@ int main(int argc, char* argv[]) {
     std::unique_ptr<korva::CaptureLayer> captureLayer;
     if (parser.isSet(capture)) {
         try {
-            captureLayer = std::make_unique<korva::CaptureLayer>(*board, parser.value(capture).toStdString());
+            captureLayer =
+                std::make_unique<korva::CaptureLayer>(*board, parser.value(capture).toStdString());
         } catch (const std::exception& e) {
             std::fprintf(stderr, "korva726eval: %s\n", e.what());
             return 2;

@@ -43,7 +43,8 @@ QStringList QtNameFilters(const QString& filter) {
 
 namespace {
 
-QString runFileDialog(QWidget* parent, const Prompts::FileRequest& r, QFileDialog::AcceptMode mode) {
+QString runFileDialog(QWidget* parent, const Prompts::FileRequest& r,
+                      QFileDialog::AcceptMode mode) {
     QFileDialog dialog(parent, r.caption);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
@@ -66,7 +67,8 @@ void QtPrompts::message(QWidget* parent, Icon icon, const QString& title, const 
 }
 
 bool QtPrompts::confirm(QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok | QMessageBox::Cancel, parent);
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    parent);
     return box.exec() == QMessageBox::Ok;
 }
 

@@ -14,7 +14,7 @@ class Prompts {
     enum class Icon { None, Information, Warning, Critical };
     struct FileRequest {
         QString caption;
-        QString fileName;      // suggested name (may include a folder)
+        QString fileName; // suggested name (may include a folder)
         // Description|pattern pairs, each ended by '|' ("Text File (*.TXT) |*.txt |"); a
         // text without '|' is taken as Qt's own form (entries separated by ";;").
         QString filter;

@@ -6,7 +6,9 @@
 
 namespace korva {
 
-constexpr int tw(int twips) { return (twips + 7) / 15; }
+constexpr int tw(int twips) {
+    return (twips + 7) / 15;
+}
 inline QRect twRect(int left, int top, int width, int height) {
     return {tw(left), tw(top), tw(width), tw(height)};
 }

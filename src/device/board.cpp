@@ -10,8 +10,7 @@ namespace {
 
 std::uint8_t checkedByte(const char* operation, const char* what, int v) {
     if (v < 0 || v > 255)
-        throw std::invalid_argument(std::string(operation) + ": " + what + " " +
-                                    std::to_string(v) +
+        throw std::invalid_argument(std::string(operation) + ": " + what + " " + std::to_string(v) +
                                     " is outside 0..255; nothing was sent to the board");
     return static_cast<std::uint8_t>(v);
 }
@@ -24,12 +23,13 @@ std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
     if (Length < 0 || Length > kMaxBurstRead)
         throw std::invalid_argument("ReadBurstI2C: length " + std::to_string(Length) +
                                     " is outside 0..64; nothing was sent to the board");
-    const auto r = link_.ExchangeCommand(
-        {opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
-        CheckStyle::ReportedAsNotFound);
+    const auto r =
+        link_.ExchangeCommand({opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
+                              CheckStyle::ReportedAsNotFound);
     std::string text;
     text.reserve(2 * static_cast<std::size_t>(Length));
-    for (int i = 0; i < Length; ++i) text += HexByte(r.reply[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < Length; ++i)
+        text += HexByte(r.reply[static_cast<std::size_t>(i)]);
     return text;
 }
 
@@ -59,8 +59,7 @@ std::string Board::ReadByte_AFE(int address) {
 
 std::uint8_t Board::ReadAfeUncleared(int address) {
     const auto a = checkedByte("ReadByteAFE", "address", address);
-    return link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, false)
-        .reply[0];
+    return link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, false).reply[0];
 }
 
 std::optional<std::uint8_t> Board::ReadFpga(int Address) {
@@ -70,13 +69,16 @@ std::optional<std::uint8_t> Board::ReadFpga(int Address) {
     return r.reply[0];
 }
 
-std::string Board::ReadByte_FPGA(int Address) { return std::to_string(ReadFpga(Address).value_or(0)); }
+std::string Board::ReadByte_FPGA(int Address) {
+    return std::to_string(ReadFpga(Address).value_or(0));
+}
 
 void Board::writeCommand(const char* operation, std::uint8_t op, std::initializer_list<int> args) {
     Packet p{};
     p[0] = op;
     std::size_t i = 1;
-    for (int a : args) p[i++] = checkedByte(operation, "argument", a);
+    for (int a : args)
+        p[i++] = checkedByte(operation, "argument", a);
     link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus);
 }
 
@@ -92,9 +94,15 @@ void Board::TM6185Channel_Select(int Value) {
 void Board::WriteByte_FPGA(int Address, int Value) {
     writeCommand("WriteByte_FPGA", opcode::WriteByteFpga, {Address, Value});
 }
-void Board::Write_PORTA(int Value) { writeCommand("Write_PORTA", opcode::WritePortA, {Value}); }
-void Board::Write_PORTB(int Value) { writeCommand("Write_PORTB", opcode::WritePortB, {Value}); }
-void Board::Write_PORTE(int Value) { writeCommand("Write_PORTE", opcode::WritePortE, {Value}); }
+void Board::Write_PORTA(int Value) {
+    writeCommand("Write_PORTA", opcode::WritePortA, {Value});
+}
+void Board::Write_PORTB(int Value) {
+    writeCommand("Write_PORTB", opcode::WritePortB, {Value});
+}
+void Board::Write_PORTE(int Value) {
+    writeCommand("Write_PORTE", opcode::WritePortE, {Value});
+}
 void Board::WriteByte_EEPROM(int Address, int Value) {
     writeCommand("WriteByte_EEPROM", opcode::WriteEeprom, {0, Address, Value});
 }

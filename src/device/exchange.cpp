@@ -43,7 +43,8 @@ std::string Stat2Str(UsbLayer& layer, Status s) {
 
 bool GetPipes(const AlternateSettingInfo& alternate, std::vector<PipeInfo>& pipes) {
     if (alternate.numEndpoints == 0 || alternate.pipes == nullptr) {
-        TraceMsg("  No pipes are defined for this device \r\nother than the default pipe (number 0)");
+        TraceMsg(
+            "  No pipes are defined for this device \r\nother than the default pipe (number 0)");
         return false;
     }
     pipes.assign(alternate.pipes, alternate.pipes + alternate.numEndpoints);
@@ -127,8 +128,8 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
 
     if (clearBeforeRead) result.reply.fill(0);
 
-    s = layer_.transferBulk(handle, pipe::CommandIn, kReadFlag, 0, result.reply.data(),
-                            kPacketSize, &transferred, kTransferTimeoutMs);
+    s = layer_.transferBulk(handle, pipe::CommandIn, kReadFlag, 0, result.reply.data(), kPacketSize,
+                            &transferred, kTransferTimeoutMs);
     if (s != status::Success) {
         ok = false;
         if (reporting) {
@@ -148,8 +149,8 @@ void CommandLink::pipeTransfer(PipeTransferRecord& record, bool read) {
     DeviceInfo info;
     Status s = layer_.getDeviceInfo(handle, &info);
     if (s != status::Success) {
-        TraceMsg(std::string(name) + ": WDU_GetDeviceInfo() failed:\r\nerror &H" + hex32(s) +
-                 " (" + Stat2Str(layer_, s) + ")\r\n");
+        TraceMsg(std::string(name) + ": WDU_GetDeviceInfo() failed:\r\nerror &H" + hex32(s) + " (" +
+                 Stat2Str(layer_, s) + ")\r\n");
         return;
     }
     record.alternateSetting = 0;
@@ -169,8 +170,12 @@ void CommandLink::pipeTransfer(PipeTransferRecord& record, bool read) {
     }
 }
 
-void CommandLink::WritePipe(PipeTransferRecord& record) { pipeTransfer(record, false); }
-void CommandLink::ReadPipe(PipeTransferRecord& record) { pipeTransfer(record, true); }
+void CommandLink::WritePipe(PipeTransferRecord& record) {
+    pipeTransfer(record, false);
+}
+void CommandLink::ReadPipe(PipeTransferRecord& record) {
+    pipeTransfer(record, true);
+}
 
 } // namespace korva
 

@@ -109,7 +109,8 @@ Status SimBoard::setInterface(DeviceHandle device, std::uint32_t, std::uint32_t)
 
 Status SimBoard::transfer(DeviceHandle device, std::uint32_t pipe, std::uint32_t readFlag,
                           std::uint32_t options, std::uint8_t* buffer, std::uint32_t size,
-                          std::uint32_t* transferred, const std::uint8_t*, std::uint32_t timeoutMs) {
+                          std::uint32_t* transferred, const std::uint8_t*,
+                          std::uint32_t timeoutMs) {
     if (pipe == 0) return status::NotSupported; // no control requests are emulated
     return transferBulk(device, pipe, readFlag, options, buffer, size, transferred, timeoutMs);
 }
@@ -177,7 +178,9 @@ void SimBoard::command(const std::uint8_t* p) {
         for (int i = 0; i < len; ++i) {
             const int a = p[2] + i;
             reply_[static_cast<std::size_t>(i)] =
-                p[1] != kAfeI2cAddress ? 0xFF : (a < kAfeRegisters ? afe_[static_cast<std::size_t>(a)] : kAfeBeyondMap);
+                p[1] != kAfeI2cAddress
+                    ? 0xFF
+                    : (a < kAfeRegisters ? afe_[static_cast<std::size_t>(a)] : kAfeBeyondMap);
         }
         break;
     }
@@ -252,7 +255,8 @@ std::vector<std::vector<std::uint8_t>> SimBoard::commandPackets() const {
     std::lock_guard lock(m_);
     std::vector<std::vector<std::uint8_t>> out;
     for (const auto& t : log_)
-        if (!t.in && t.pipe == pipe::CommandOut && t.status == status::Success) out.push_back(t.data);
+        if (!t.in && t.pipe == pipe::CommandOut && t.status == status::Success)
+            out.push_back(t.data);
     return out;
 }
 std::uint8_t SimBoard::afe(int a) const {

@@ -8,7 +8,9 @@
 namespace korva {
 namespace {
 
-bool isIgnoredBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool isIgnoredBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';

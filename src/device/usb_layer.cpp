@@ -20,9 +20,11 @@ constexpr StatusText kTexts[] = {
     {status::Timeout, "LIBUSB_ERROR_TIMEOUT", "Operation timed out"},
     {status::Overflow, "LIBUSB_ERROR_OVERFLOW", "Overflow"},
     {status::Pipe, "LIBUSB_ERROR_PIPE", "Pipe error"},
-    {status::Interrupted, "LIBUSB_ERROR_INTERRUPTED", "System call interrupted (perhaps due to signal)"},
+    {status::Interrupted, "LIBUSB_ERROR_INTERRUPTED",
+     "System call interrupted (perhaps due to signal)"},
     {status::NoMem, "LIBUSB_ERROR_NO_MEM", "Insufficient memory"},
-    {status::NotSupported, "LIBUSB_ERROR_NOT_SUPPORTED", "Operation not supported or unimplemented on this platform"},
+    {status::NotSupported, "LIBUSB_ERROR_NOT_SUPPORTED",
+     "Operation not supported or unimplemented on this platform"},
     {status::Other, "LIBUSB_ERROR_OTHER", "Other error"},
 };
 

@@ -106,7 +106,8 @@ class UsbLayer {
 
     // Opens the connection: stores a non-zero driver handle and calls events.attach
     // for every matching board present now or arriving later.
-    virtual Status init(DriverHandle* driver, const MatchEntry& match, const EventTable& events) = 0;
+    virtual Status init(DriverHandle* driver, const MatchEntry& match,
+                        const EventTable& events) = 0;
     // Closes the connection opened by init.
     virtual void uninit(DriverHandle driver) = 0;
 

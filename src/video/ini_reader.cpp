@@ -11,8 +11,10 @@ namespace {
 
 std::string_view trim(std::string_view s) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -60,9 +62,8 @@ std::string ProfileStringFromText(std::string_view text, std::string_view sectio
     return cut(fallback, bufferSize);
 }
 
-std::string ReadProfileString(std::string_view path, std::string_view section,
-                              std::string_view key, std::string_view fallback,
-                              std::size_t bufferSize) {
+std::string ReadProfileString(std::string_view path, std::string_view section, std::string_view key,
+                              std::string_view fallback, std::size_t bufferSize) {
     std::error_code ec;
     const std::filesystem::path p{std::string(path)};
     if (!std::filesystem::is_regular_file(p, ec)) return cut(fallback, bufferSize);

@@ -11,9 +11,8 @@
 namespace korva {
 
 // Returns the value, or `fallback` when the file, section or key is missing.
-std::string ReadProfileString(std::string_view path, std::string_view section,
-                              std::string_view key, std::string_view fallback = {},
-                              std::size_t bufferSize = 255);
+std::string ReadProfileString(std::string_view path, std::string_view section, std::string_view key,
+                              std::string_view fallback = {}, std::size_t bufferSize = 255);
 
 // The same rules applied to text already in memory.
 std::string ProfileStringFromText(std::string_view text, std::string_view section,

@@ -63,19 +63,29 @@ TEST_F(ModeSetup, WorkedExampleProgramsTheBoardInOrder) {
     // The boxes already show the mode's values: the grid has nothing to follow, and the
     // direct writes still happen.
     QTest::mouseClick(dlg<QPushButton>("OKButton"), Qt::LeftButton);
-    const Packets expected{
-        fpgaWrite(0x1C, 0x00), fpgaWrite(0x1D, 0xE6), fpgaWrite(0x1E, 0x05),
-        fpgaWrite(0x1F, 0x66), fpgaWrite(0x20, 0x00), fpgaWrite(0x21, 0x29),
-        fpgaWrite(0x22, 0x04), fpgaWrite(0x23, 0x29), packet({0x23, 0x0E, 0x05}),
-        packet({0x23, 0x0F, 0xDC}), packet({0x23, 0x05, 0x0D}), packet({0x28, 0x02}),
-        packet({0x25, 0x00}), fpgaWrite(0x1B, 0x21), packet({0x03, 0x4C, 0x00, 0x40}),
-        packet({0x03, 0x4C, 0x40, 0x02})};
+    const Packets expected{fpgaWrite(0x1C, 0x00),
+                           fpgaWrite(0x1D, 0xE6),
+                           fpgaWrite(0x1E, 0x05),
+                           fpgaWrite(0x1F, 0x66),
+                           fpgaWrite(0x20, 0x00),
+                           fpgaWrite(0x21, 0x29),
+                           fpgaWrite(0x22, 0x04),
+                           fpgaWrite(0x23, 0x29),
+                           packet({0x23, 0x0E, 0x05}),
+                           packet({0x23, 0x0F, 0xDC}),
+                           packet({0x23, 0x05, 0x0D}),
+                           packet({0x28, 0x02}),
+                           packet({0x25, 0x00}),
+                           fpgaWrite(0x1B, 0x21),
+                           packet({0x03, 0x4C, 0x00, 0x40}),
+                           packet({0x03, 0x4C, 0x40, 0x02})};
     EXPECT_EQ(r.sent(), expected);
     EXPECT_FALSE(dialog().isVisible());
     EXPECT_EQ(r.form->reg_KORVA726(5)->text(), "0D");
     EXPECT_EQ(r.form->reg_KORVA726(14)->text(), "05");
     EXPECT_EQ(r.form->reg_KORVA726(15)->text(), "DC");
-    EXPECT_EQ(r.form->findChild<QPushButton*>("CSC")->text(), "YPbPr to RGB CSC Is Currently Enabled");
+    EXPECT_EQ(r.form->findChild<QPushButton*>("CSC")->text(),
+              "YPbPr to RGB CSC Is Currently Enabled");
     EXPECT_EQ(r.sim.muxChannel(), 2);
     EXPECT_EQ(r.sim.syncMode(), 0);
 }
@@ -95,7 +105,8 @@ TEST_F(ModeSetup, NewDeValuesFlowThroughTheGridThenAreWrittenDirectly) {
     EXPECT_EQ(sent[1], fpgaWrite(0x1D, 0x64));
     // Vstop re-reads the grid: 37 reads of registers 0x00..0x24.
     int reads = 0;
-    for (const auto& p : sent) reads += p[0] == 0x2E;
+    for (const auto& p : sent)
+        reads += p[0] == 0x2E;
     EXPECT_EQ(reads, 37);
     // The tail: direct writes, PLL total 300 = 01 2C, input config 00, converter off,
     // the register read; VGA 1 never touches the multiplexer or sync separator.
@@ -106,13 +117,15 @@ TEST_F(ModeSetup, NewDeValuesFlowThroughTheGridThenAreWrittenDirectly) {
                              packet({0x23, 0x0F, 0x2C}), packet({0x23, 0x05, 0x00}),
                              fpgaWrite(0x1B, 0x01), packet({0x03, 0x4C, 0x00, 0x40}),
                              packet({0x03, 0x4C, 0x40, 0x02})}));
-    for (const auto& p : sent) EXPECT_TRUE(p[0] != 0x28 && p[0] != 0x25);
+    for (const auto& p : sent)
+        EXPECT_TRUE(p[0] != 0x28 && p[0] != 0x25);
 }
 
 TEST_F(ModeSetup, ModeOutsideSixteenBitsIsReportedOnceAtStartAndNotOffered) {
     ASSERT_EQ(r.prompts.messages.size(), 1u);
     EXPECT_EQ(r.prompts.messages[0].icon, Prompts::Icon::Warning);
-    EXPECT_TRUE(r.prompts.messages[0].text.contains("line 6")) << r.prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(r.prompts.messages[0].text.contains("line 6"))
+        << r.prompts.messages[0].text.toStdString();
     EXPECT_EQ(dlg<QComboBox>("Combo1")->findText("Mode B"), -1);
     EXPECT_TRUE(r.sent().empty());
 }
@@ -124,9 +137,9 @@ TEST_F(ModeSetup, TypingIntoTheDeBoxWritesTheGridAsItGoes) {
     hstop->setFocus();
     QTest::keyClicks(hstop, "1382");
     // 1 -> cells 0/1 (low changes 66 -> 1, high 5 -> 0), 13 -> D, 138 -> 8A, 1382 -> 5/66.
-    EXPECT_EQ(r.sent(), (Packets{fpgaWrite(0x1F, 0x01), fpgaWrite(0x1F, 0x0D),
-                                 fpgaWrite(0x1F, 0x8A), fpgaWrite(0x1E, 0x05),
-                                 fpgaWrite(0x1F, 0x66)}));
+    EXPECT_EQ(r.sent(),
+              (Packets{fpgaWrite(0x1F, 0x01), fpgaWrite(0x1F, 0x0D), fpgaWrite(0x1F, 0x8A),
+                       fpgaWrite(0x1E, 0x05), fpgaWrite(0x1F, 0x66)}));
     EXPECT_EQ(r.form->fpgaGrid().XilinxReg(30)->text(), "5");
     EXPECT_EQ(r.form->fpgaGrid().XilinxReg(31)->text(), "66");
 }

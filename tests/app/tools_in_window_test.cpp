@@ -1,7 +1,7 @@
 // Register dump files, the debug controls and the About box in the real main window.
-#include "support/form_rig.h"
 #include "afe/register_panels.h"
 #include "device/textnum.h"
+#include "support/form_rig.h"
 #include "tools/about_box.h"
 #include "tools/debug_controls.h"
 
@@ -35,7 +35,8 @@ TEST(DumpInWindow, SaveAndLoadRoundTripAllRegistersThroughTheMenus) {
     FormRig r;
     ASSERT_TRUE(r.start());
     // Give every writable register a distinct value, read them, save.
-    for (int a = 3; a <= 0x41; ++a) r.sim.setAfe(a, static_cast<std::uint8_t>(0xA0 ^ a));
+    for (int a = 3; a <= 0x41; ++a)
+        r.sim.setAfe(a, static_cast<std::uint8_t>(0xA0 ^ a));
     r.form->ReadAllRegisterButton_Click();
     const QString file = r.dir.filePath("set1.TXT");
     r.prompts.fileAnswers.push_back(file);
@@ -45,7 +46,8 @@ TEST(DumpInWindow, SaveAndLoadRoundTripAllRegistersThroughTheMenus) {
     ASSERT_TRUE(QFile::exists(file));
 
     // Scramble the chip, then load the file back.
-    for (int a = 3; a <= 0x41; ++a) r.sim.setAfe(a, 0);
+    for (int a = 3; a <= 0x41; ++a)
+        r.sim.setAfe(a, 0);
     r.sim.clearLog();
     r.prompts.fileAnswers.push_back(file);
     QTest::keyClick(r.form.get(), Qt::Key_L, Qt::ControlModifier);
@@ -56,7 +58,8 @@ TEST(DumpInWindow, SaveAndLoadRoundTripAllRegistersThroughTheMenus) {
         EXPECT_EQ(sent[a], packet({0x23, std::uint8_t(a), expected})) << a;
     }
     EXPECT_EQ(sent[66], packet({0x03, 0x4C, 0x00, 0x40}));
-    for (int a = 3; a <= 0x41; ++a) EXPECT_EQ(r.sim.afe(a), 0xA0 ^ a);
+    for (int a = 3; a <= 0x41; ++a)
+        EXPECT_EQ(r.sim.afe(a), 0xA0 ^ a);
     EXPECT_EQ(r.form->reg_KORVA726(0x41)->text(), QString::fromStdString(HexByte(0xA0 ^ 0x41)));
     EXPECT_EQ(r.form->panels().ProgressBar1()->value(), 0);
     EXPECT_TRUE(r.prompts.messages.empty());

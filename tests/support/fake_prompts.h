@@ -19,8 +19,8 @@ struct FakePrompts : Prompts {
     };
     std::vector<Message> messages;
     std::vector<QString> confirmations; // texts of the confirm() questions asked
-    std::deque<bool> confirmAnswers;     // default answer when empty: OK
-    std::deque<QString> fileAnswers;     // default answer when empty: cancel
+    std::deque<bool> confirmAnswers;    // default answer when empty: OK
+    std::deque<QString> fileAnswers;    // default answer when empty: cancel
     std::vector<FileRequest> fileRequests;
 
     void message(QWidget*, Icon icon, const QString& title, const QString& text) override {
@@ -33,8 +33,12 @@ struct FakePrompts : Prompts {
         confirmAnswers.pop_front();
         return answer;
     }
-    QString saveFileName(QWidget*, const FileRequest& request) override { return nextFile(request); }
-    QString openFileName(QWidget*, const FileRequest& request) override { return nextFile(request); }
+    QString saveFileName(QWidget*, const FileRequest& request) override {
+        return nextFile(request);
+    }
+    QString openFileName(QWidget*, const FileRequest& request) override {
+        return nextFile(request);
+    }
 
   private:
     QString nextFile(const FileRequest& request) {
