@@ -1,5 +1,7 @@
 #include "mode_dialog.h"
 
+#include <algorithm>
+
 #include "app/prompts.h"
 #include "app/twips.h"
 #include "device/board.h"
@@ -120,7 +122,10 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
         const Connector& c = kConnectorTable[i];
         auto* b = new QRadioButton(c.caption, frame1_);
         b->setObjectName(QString("InputConnectorSelect_%1").arg(i));
-        b->setGeometry(twRect(c.at[0], c.at[1], c.at[2], c.at[3]));
+        // The group box's caption takes the top of the frame here (it sits on the border
+        // in the original layout): move the buttons below it and give them room for the
+        // style's indicator.
+        b->setGeometry(twRect(c.at[0], c.at[1] + 120, c.at[2], std::max(c.at[3], 285)));
         connectorGroup_->addButton(b, i);
         inputConnectorSelect_[i] = b;
     }
