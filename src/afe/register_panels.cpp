@@ -21,10 +21,6 @@ constexpr int kBoxWidth = 330;
 constexpr int kBoxHeight = 285;
 constexpr int kRowPitch = 300;
 
-bool isHexDigit(QChar c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-}
-
 // Increment of a stepping key, 0 for any other key.
 int stepOf(int key) {
     switch (key) {
@@ -62,7 +58,7 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
     const QString text = event->text();
     if (!text.isEmpty() && key != Qt::Key_Delete && key != Qt::Key_Tab && key != Qt::Key_Backtab) {
         const QChar c = text.at(0).toUpper();
-        if (text.size() == 1 && isHexDigit(c)) {
+        if (text.size() == 1 && IsHexDigit(c.toLatin1())) {
             QKeyEvent upper(event->type(), key, event->modifiers(), QString(c));
             QLineEdit::keyPressEvent(&upper);
         } else {

@@ -36,8 +36,6 @@
 
 namespace korva {
 
-const char* const kProgramTitle = "Vexholme KORVA726EVAL Video AFE Evaluation Software";
-
 namespace {
 
 // A push button whose caption wraps onto several lines (the converter button's caption is

@@ -34,8 +34,6 @@ class DebugControls;
 class AboutBox;
 class SystemInfo;
 
-extern const char* const kProgramTitle;
-
 struct Form1Options {
     QString configDir;  // folder that holds Config.ini (default: the executable's folder)
     QString lockFile;   // single-instance lock (default: in the user's runtime folder)

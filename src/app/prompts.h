@@ -9,6 +9,9 @@ class QWidget;
 
 namespace korva {
 
+// The program's title: the main window's caption and the title of its own message boxes.
+inline constexpr char kProgramTitle[] = "Vexholme KORVA726EVAL Video AFE Evaluation Software";
+
 class Prompts {
   public:
     enum class Icon { None, Information, Warning, Critical };

@@ -83,13 +83,26 @@ double ReadNumber(std::string_view text) {
 }
 
 std::uint64_t ParseHexLenient(std::string_view text) {
+    constexpr std::uint64_t kMax = ~std::uint64_t{0};
     std::uint64_t value = 0;
     for (char c : withoutBlanks(text)) {
         int d = hexDigit(c);
         if (d < 0) break;
-        value = (value << 4) | static_cast<std::uint64_t>(d);
+        // Far too many digits stay far too large instead of wrapping to a small value.
+        value = value > (kMax >> 4) ? kMax : (value << 4) | static_cast<std::uint64_t>(d);
     }
     return value;
+}
+
+bool IsHexDigit(char c) {
+    return hexDigit(c) >= 0;
+}
+
+std::string DecimalText(double v) {
+    if (v == 0) return "0";
+    char buf[40];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    return std::string(buf, r.ptr);
 }
 
 std::optional<std::uint8_t> ParseHexStrict(std::string_view text) {

@@ -26,6 +26,13 @@ std::uint64_t ParseHexLenient(std::string_view text);
 // The strict hexadecimal reading: the text must be exactly one or two hex digits.
 std::optional<std::uint8_t> ParseHexStrict(std::string_view text);
 
+// True for 0-9, A-F and a-f.
+bool IsHexDigit(char c);
+
+// The decimal text the program shows for a count: "1382", "-1", "230.5"; never "-0".
+// Independent of the process locale.
+std::string DecimalText(double v);
+
 // Rounds to the nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double v);
 

@@ -19,8 +19,6 @@
 namespace korva {
 namespace {
 
-const QString kProgramTitle = QStringLiteral("Vexholme KORVA726EVAL Video AFE Evaluation Software");
-
 QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(name));

@@ -22,8 +22,6 @@
 namespace korva {
 namespace {
 
-const QString kTitle = QStringLiteral("Vexholme KORVA726EVAL Video AFE Evaluation Software");
-
 template <class W> W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
@@ -37,10 +35,6 @@ QLineEdit* box(const char* name, const QString& text, int maxLength = 0) {
     auto* e = named(new QLineEdit(text), name);
     if (maxLength > 0) e->setMaxLength(maxLength);
     return e;
-}
-
-bool isHexDigit(QChar c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
 } // namespace
@@ -208,7 +202,7 @@ bool DebugControls::eventFilter(QObject* watched, QEvent* event) {
     if (key->modifiers() & Qt::ControlModifier) return false; // copy, select all, undo ...
     if (text.size() != 1) return true;
     const QChar c = text.at(0).toUpper();
-    if (!isHexDigit(c)) return true;
+    if (!IsHexDigit(c.toLatin1())) return true;
     if (c != text.at(0)) {
         edit->insert(QString(c));
         return true;
@@ -217,7 +211,7 @@ bool DebugControls::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DebugControls::tell(const QString& text) {
-    prompts_.message(debug3_ ? debug3_ : debug1_, Prompts::Icon::Warning, kTitle, text);
+    prompts_.message(debug3_ ? debug3_ : debug1_, Prompts::Icon::Warning, kProgramTitle, text);
 }
 
 void DebugControls::writePort(QLineEdit* data, const char* port, void (Board::*write)(int)) {
@@ -302,7 +296,8 @@ void DebugControls::Download_Click() {
     const DataPipeResult r = ProbeDataPipes(
         board_.link(), std::filesystem::path(QFile::encodeName(workingDir_).toStdString()),
         [&](const std::string& text) {
-            prompts_.message(parent, Prompts::Icon::None, kTitle, QString::fromStdString(text));
+            prompts_.message(parent, Prompts::Icon::None, kProgramTitle,
+                             QString::fromStdString(text));
         });
     if (r.outcome == DataPipeResult::Outcome::FileProblem) tell(QString::fromStdString(r.error));
 }

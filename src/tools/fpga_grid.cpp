@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <optional>
 
 namespace korva {
@@ -27,39 +28,20 @@ constexpr int kCellPitchY = 330;
 constexpr int kCellWidth = 375;
 constexpr int kCellHeight = 285;
 
-bool isHexDigit(QChar c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// The hex digits that decide a value's size: leading zeros dropped.
-QString significant(QString digits) {
-    while (digits.size() > 1 && digits.front() == '0')
-        digits.remove(0, 1);
-    return digits;
-}
-
 // "Read FPGA" reads its address leniently (blanks skipped, the hex digits up to the first
 // other character, none reads as 0); nothing when the number does not fit a byte.
 std::optional<int> lenientByte(const QString& text) {
-    QString digits;
-    for (QChar c : text) {
-        if (c == ' ' || c == '\t' || c == '\n') continue;
-        if (!isHexDigit(c)) break;
-        digits += c;
-    }
-    if (significant(digits).size() > 2) return std::nullopt;
-    return static_cast<int>(ParseHexLenient(digits.toStdString()));
+    const auto value = ParseHexLenient(text.toStdString());
+    if (value > 0xFF) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 // "Write FPGA" needs a whole hexadecimal number from 0 to FF in each box (surrounding
 // blanks allowed); anything else gives nothing.
 std::optional<int> strictByte(const QString& text) {
-    const QString t = text.trimmed();
-    if (t.isEmpty()) return std::nullopt;
-    for (QChar c : t)
-        if (!isHexDigit(c)) return std::nullopt;
-    if (significant(t).size() > 2) return std::nullopt;
-    return static_cast<int>(ParseHexLenient(t.toStdString()));
+    const std::string t = text.trimmed().toStdString();
+    if (t.empty() || !std::all_of(t.begin(), t.end(), IsHexDigit)) return std::nullopt;
+    return lenientByte(QString::fromStdString(t));
 }
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, QRect where) {

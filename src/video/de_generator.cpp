@@ -74,10 +74,6 @@ class TypedLengthValidator : public QValidator {
     }
 };
 
-QString decimalText(double v) {
-    return QString::number(v, 'g', 15);
-}
-
 } // namespace
 
 DeGenerator::DeGenerator(FpgaGrid& grid, QWidget* parent) : QFrame(parent), grid_(grid) {
@@ -156,7 +152,7 @@ bool DeGenerator::KeyDown(int which, int key) {
         next = v == -1 ? 0 : v - 1; // from 0 down gives -1, from -1 back to 0
     // Counts stop at the largest two-byte value.
     next = std::min(next, kMaxCount);
-    b->setText(decimalText(next));
+    b->setText(QString::fromStdString(DecimalText(next)));
     return true;
 }
 

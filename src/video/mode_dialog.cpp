@@ -80,11 +80,6 @@ class WrappingCheckBox : public QCheckBox {
     bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
 };
 
-// The decimal text of a value as the DE boxes show it ("230", "230.5").
-QString decimalText(double v) {
-    return v == 0 ? QStringLiteral("0") : QString::number(v, 'g', 15);
-}
-
 } // namespace
 
 ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent), host_(host) {
@@ -222,7 +217,7 @@ void ModeDialog::OKButton_Click() {
     for (int k = 0; k < 4; ++k) {
         boxes[k] = host_.deBox(k);
         Q_ASSERT(boxes[k]);
-        boxes[k]->setText(decimalText(de[k]));
+        boxes[k]->setText(QString::fromStdString(DecimalText(de[k])));
         if (stopped()) return;
     }
 

@@ -96,3 +96,16 @@ TEST(RoundHalfEven, Halves) {
     EXPECT_EQ(RoundHalfEven(0.984375), 1);
     EXPECT_EQ(RoundHalfEven(-1.5), -2);
 }
+
+TEST(Formatting, DecimalTextOfCounts) {
+    EXPECT_EQ(DecimalText(1382), "1382");
+    EXPECT_EQ(DecimalText(-1), "-1");
+    EXPECT_EQ(DecimalText(-0.0), "0");
+    EXPECT_EQ(DecimalText(230.5), "230.5");
+    EXPECT_EQ(DecimalText(65535), "65535");
+}
+
+TEST(HexReading, VeryLongTextDoesNotWrapToASmallValue) {
+    EXPECT_GT(ParseHexLenient("10000000000000000000001"), 0xFFu);
+    EXPECT_TRUE(IsHexDigit('f') && IsHexDigit('A') && !IsHexDigit('g') && !IsHexDigit(' '));
+}
