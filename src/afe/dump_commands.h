@@ -2,7 +2,7 @@
 // dump file, and a dump file's values into the chip followed by a read of all registers.
 #pragma once
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "device/board.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include "afe/register_map.h"
 #include "afe/register_text.h"
-#include "app/twips.h"
+#include "ui/twips.h"
 #include "device/textnum.h"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // individual read/write frame, and ganged gain and offset.
 #pragma once
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "device/board.h"
 
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 
 #include "afe/dump_commands.h"
 #include "afe/register_panels.h"
-#include "app/twips.h"
+#include "ui/twips.h"
 #include "tools/about_box.h"
 #include "tools/debug_controls.h"
 #include "tools/fpga_grid.h"

@@ -4,7 +4,7 @@
 
 #include "device/board.h"
 #include "device/exchange.h"
-#include "prompts.h"
+#include "ui/prompts.h"
 #include "video/mode_dialog_host.h"
 
 #include <QMainWindow>

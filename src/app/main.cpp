@@ -1,5 +1,5 @@
 #include "app/form1.h"
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "device/capture_layer.h"
 #include "device/libusb_layer.h"
 #include "device/sim_board.h"

@@ -1,6 +1,6 @@
 #include "about_box.h"
 
-#include "app/twips.h"
+#include "ui/twips.h"
 
 #include <QFileInfo>
 #include <QFont>

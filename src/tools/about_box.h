@@ -2,7 +2,7 @@
 // the system's system-information program.
 #pragma once
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 
 #include <QDialog>
 #include <QString>

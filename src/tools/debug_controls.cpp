@@ -1,6 +1,6 @@
 #include "debug_controls.h"
 
-#include "app/twips.h"
+#include "ui/twips.h"
 #include "device/textnum.h"
 #include "download.h"
 

@@ -3,7 +3,7 @@
 // display check, the bitstream download, the data-pipe probe and the EEPROM wipe.
 #pragma once
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 #include "device/board.h"
 
 #include <QObject>

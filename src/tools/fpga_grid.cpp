@@ -1,7 +1,7 @@
 #include "fpga_grid.h"
 
-#include "app/prompts.h"
-#include "app/twips.h"
+#include "ui/prompts.h"
+#include "ui/twips.h"
 #include "device/board.h"
 #include "device/textnum.h"
 

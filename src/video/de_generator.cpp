@@ -1,6 +1,6 @@
 #include "de_generator.h"
 
-#include "app/twips.h"
+#include "ui/twips.h"
 #include "device/textnum.h"
 #include "tools/fpga_grid.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/prompts.h"
-#include "app/twips.h"
+#include "ui/prompts.h"
+#include "ui/twips.h"
 #include "device/board.h"
 #include "device/textnum.h"
 #include "mode_table.h"

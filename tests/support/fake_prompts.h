@@ -2,7 +2,7 @@
 // file dialogs from queued answers, so that no test waits on a modal window.
 #pragma once
 
-#include "app/prompts.h"
+#include "ui/prompts.h"
 
 #include <QString>
 #include <QStringList>
