@@ -100,6 +100,9 @@ void Form1::buildTabs() {
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName("SSTab1");
     tabs_->setGeometry(twRect(0, 15, 7065, 6090));
+    // A click on a tab gives the strip the keyboard focus, so that keys typed next reach
+    // its key sequence rather than the box that had the focus before.
+    tabs_->tabBar()->setFocusPolicy(Qt::StrongFocus);
     const char* captions[] = {"User Registers", "Test Registers", "DE Generator",
                               "Debug 1",        "Debug 2",        "Debug 3"};
     for (int i = 0; i < 6; ++i) {
