@@ -2,8 +2,8 @@
 
 #include "afe/register_map.h"
 #include "afe/register_text.h"
-#include "ui/twips.h"
 #include "device/textnum.h"
+#include "ui/twips.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -13,6 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QValidator>
+#include <algorithm>
 
 namespace korva {
 namespace {
@@ -39,11 +41,40 @@ int stepOf(int key) {
     }
 }
 
+// What a register box may hold: at most two upper-case hex digits. Text that reaches the
+// box other than by a typed key (paste, drag and drop, insert()) passes the same filter as
+// typing: lower-case hex digits are raised, every other character is dropped, and text
+// with more than two digits is refused. A box never read holds blanks, which stay until a
+// digit comes in and then give way to it.
+class RegisterTextValidator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override {
+        if (std::all_of(input.begin(), input.end(), [](QChar c) { return c == ' '; }) &&
+            input.size() <= 2)
+            return Acceptable;
+        QString kept;
+        int keptBeforeCursor = 0;
+        for (int i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i).toUpper();
+            if (!IsHexDigit(c.toLatin1())) continue;
+            kept += c;
+            if (i < pos) ++keptBeforeCursor;
+        }
+        if (kept.size() > 2) return Invalid;
+        input = kept;
+        pos = keptBeforeCursor;
+        return Acceptable;
+    }
+};
+
 } // namespace
 
 RegisterBox::RegisterBox(int index, QWidget* parent) : QLineEdit(parent), index_(index) {
     setObjectName(QString("reg_KORVA726_%1").arg(index));
-    setMaxLength(2);
+    // The two-character limit is the validator's: a length limit would refuse a digit
+    // typed into the two blanks of a box never read.
+    setValidator(new RegisterTextValidator(this));
     setAlignment(Qt::AlignCenter);
     setAccessibleName(QString::fromStdString(CaptionOfBox(index)).trimmed());
 }
@@ -53,6 +84,10 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
     pressed_.insert(key);
     if (key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter) {
         event->accept(); // discarded: text is removed with Delete or by typing over it
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {
+        QLineEdit::keyPressEvent(event); // the pasted text goes through the validator
         return;
     }
     const QString text = event->text();
@@ -71,9 +106,10 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
 
 void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
-    const int key = event->key();
-    const bool ours = event->isAutoRepeat() ? pressed_.contains(key) : pressed_.remove(key);
-    if (ours) emit keyReleased(index_, key);
+    // X11 sends a release with every auto-repeat of a held key: only the release of the
+    // physical key steps and writes, once.
+    if (event->isAutoRepeat()) return;
+    if (pressed_.remove(event->key())) emit keyReleased(index_, event->key());
 }
 
 void RegisterBox::focusInEvent(QFocusEvent* event) {
@@ -246,8 +282,10 @@ void RegisterPanels::writeBox(int index) {
         WriteGangedOffset(valueText);
         return;
     }
+    const auto value = BoxValue(valueText.toStdString());
+    if (!value) return; // no hex digit: the user gave no value, the register keeps its own
     const int address = AddressOfBox(index);
-    board_.WriteByte_AFE(address, BoxValue(valueText.toStdString()));
+    board_.WriteByte_AFE(address, *value);
     if (board_.link().halted()) return;
     const QString back = readOne(address);
     if (board_.link().halted()) return;
@@ -256,9 +294,10 @@ void RegisterPanels::writeBox(int index) {
 }
 
 void RegisterPanels::writeGanged(int firstAddress, const QString& value) {
-    const int byte = BoxValue(value.toStdString());
+    const auto byte = BoxValue(value.toStdString());
+    if (!byte) return; // no value given: all three registers keep theirs
     for (int a = firstAddress; a < firstAddress + 3; ++a) {
-        board_.WriteByte_AFE(a, byte);
+        board_.WriteByte_AFE(a, *byte);
         if (board_.link().halted()) return;
     }
     for (int a = firstAddress; a < firstAddress + 3; ++a) {

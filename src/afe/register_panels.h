@@ -3,8 +3,8 @@
 // individual read/write frame, and ganged gain and offset.
 #pragma once
 
-#include "ui/prompts.h"
 #include "device/board.h"
+#include "ui/prompts.h"
 
 #include <QLineEdit>
 #include <QObject>
@@ -21,7 +21,8 @@ class QGroupBox;
 
 namespace korva {
 
-// A register box: filters typed characters to hex digits and reports key releases.
+// A register box: holds at most two upper-case hex digits (typed characters and pasted
+// text are filtered alike) and reports the release of keys pressed in it.
 class RegisterBox : public QLineEdit {
     Q_OBJECT
   public:

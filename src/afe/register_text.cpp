@@ -17,8 +17,11 @@ std::string_view ValueText(std::string_view boxText) {
     return boxText.size() > 2 ? boxText.substr(boxText.size() - 2) : boxText;
 }
 
-int BoxValue(std::string_view boxText) {
-    return static_cast<int>(ParseHexLenient(ValueText(boxText)) & 0xFF);
+std::optional<int> BoxValue(std::string_view boxText) {
+    const std::string_view text = ValueText(boxText);
+    const auto first = text.find_first_not_of(" \t\n");
+    if (first == std::string_view::npos || !IsHexDigit(text[first])) return std::nullopt;
+    return static_cast<int>(ParseHexLenient(text) & 0xFF);
 }
 
 } // namespace korva

@@ -16,6 +16,8 @@ std::optional<std::string> AddHexString(std::string& A, int n);
 std::string_view ValueText(std::string_view boxText);
 
 // The byte a box's text stands for when written: its value text read leniently as hex.
-int BoxValue(std::string_view boxText);
+// Nothing when that reading finds no hex digit (a box never read holds blanks): such a
+// box has no value to write, and 0x00 would overwrite the chip's register.
+std::optional<int> BoxValue(std::string_view boxText);
 
 } // namespace korva

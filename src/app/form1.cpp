@@ -2,10 +2,10 @@
 
 #include "afe/dump_commands.h"
 #include "afe/register_panels.h"
-#include "ui/twips.h"
 #include "tools/about_box.h"
 #include "tools/debug_controls.h"
 #include "tools/fpga_grid.h"
+#include "ui/twips.h"
 #include "video/csc.h"
 #include "video/de_generator.h"
 #include "video/ini_reader.h"
@@ -100,6 +100,9 @@ void Form1::buildTabs() {
     tabs_ = new QTabWidget(central);
     tabs_->setObjectName("SSTab1");
     tabs_->setGeometry(twRect(0, 15, 7065, 6090));
+    // A click on a tab gives the strip the keyboard focus, so that keys typed next reach
+    // its key sequence rather than the box that had the focus before.
+    tabs_->tabBar()->setFocusPolicy(Qt::StrongFocus);
     const char* captions[] = {"User Registers", "Test Registers", "DE Generator",
                               "Debug 1",        "Debug 2",        "Debug 3"};
     for (int i = 0; i < 6; ++i) {
@@ -120,9 +123,9 @@ void Form1::buildTabs() {
 
     panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this);
 
-    // The FPGA grid is also the DE generator's way to the board.
+    // The DE generator shows its register bytes in the FPGA grid and re-reads it.
     grid_ = new FpgaGrid(board_, prompts_, pages_[4]);
-    deGenerator_ = new DeGenerator(*grid_, pages_[2]);
+    deGenerator_ = new DeGenerator(*grid_, board_, pages_[2]);
     deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
 
     // Two buttons on the User Registers frame that start hidden.

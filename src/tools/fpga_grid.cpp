@@ -1,9 +1,9 @@
 #include "fpga_grid.h"
 
-#include "ui/prompts.h"
-#include "ui/twips.h"
 #include "device/board.h"
 #include "device/textnum.h"
+#include "ui/prompts.h"
+#include "ui/twips.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -92,7 +92,9 @@ FpgaGrid::FpgaGrid(Board& board, Prompts& prompts, QWidget* parent)
         cell->setAccessibleName(QStringLiteral("FPGA register 0x") +
                                 QString::fromStdString(HexByte(static_cast<std::uint8_t>(i))));
         cells_[static_cast<std::size_t>(i)] = cell;
-        connect(cell, &QLineEdit::textChanged, this, [this, i] { XilinxReg_Change(i); });
+        // Only the user's edits write: a text set by the program (a read) would otherwise
+        // write back what was just read, or a value nobody chose.
+        connect(cell, &QLineEdit::textEdited, this, [this, i] { XilinxReg_Change(i); });
     }
 
     const int below = kCellTop + 3 * kCellPitchY + 180;
@@ -137,8 +139,8 @@ void FpgaGrid::XilinxReg_Change(int index) {
 
 void FpgaGrid::ReadAllXilinxButton_Click() {
     for (int i = 0; i < kReadAllCount; ++i) {
-        // A failed exchange has no value: the cell keeps its text rather than showing
-        // (and writing back) a made-up 0.
+        // A failed exchange has no value: the cell keeps its text rather than showing a
+        // made-up 0.
         if (const auto value = board_.ReadFpga(i))
             cells_[static_cast<std::size_t>(i)]->setText(
                 QString::fromStdString(HexNoLeadingZeros(*value)));

@@ -1,6 +1,7 @@
 // The FPGA register grid: 48 cells showing FPGA registers 0x00..0x2F, a read-all button for
-// registers 0x00..0x24 and a single-register read/write pair. Every change of a cell's text
-// writes that cell's register, which makes the grid the write path of the DE generator.
+// registers 0x00..0x24 and a single-register read/write pair. Every edit the user makes in a
+// cell writes that cell's register; texts the program puts in the cells (a read, the DE
+// generator) are only shown and never written back.
 #pragma once
 
 #include <QWidget>
@@ -31,11 +32,10 @@ class FpgaGrid : public QWidget {
     QLineEdit* FPGA_Address() const { return address_; }
     QLineEdit* FPGA_Data() const { return data_; }
 
-    // Runs on every change of cell `index`'s text: one or two hex digits are written to
-    // the cell's register; empty or other text writes nothing.
+    // Runs on every edit of cell `index` by the user: one or two hex digits are written
+    // to the cell's register; empty or other text writes nothing.
     void XilinxReg_Change(int index);
-    // Reads registers 0x00..0x24 into their cells (each cell whose text changes writes
-    // its register back at once).
+    // Reads registers 0x00..0x24 into their cells; a read writes nothing.
     void ReadAllXilinxButton_Click();
     // Reads the register named in FPGA_Address into FPGA_Data.
     void ReadByteXilinxButton_Click();

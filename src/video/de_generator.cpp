@@ -1,8 +1,9 @@
 #include "de_generator.h"
 
-#include "ui/twips.h"
+#include "device/board.h"
 #include "device/textnum.h"
 #include "tools/fpga_grid.h"
+#include "ui/twips.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -76,7 +77,8 @@ class TypedLengthValidator : public QValidator {
 
 } // namespace
 
-DeGenerator::DeGenerator(FpgaGrid& grid, QWidget* parent) : QFrame(parent), grid_(grid) {
+DeGenerator::DeGenerator(FpgaGrid& grid, Board& board, QWidget* parent)
+    : QFrame(parent), grid_(grid), board_(board) {
     setObjectName("Frame2");
     resize(tw(6500), tw(5400));
 
@@ -136,8 +138,15 @@ void DeGenerator::Change(int which) {
         bytes = *split;
     }
     const int high = kSetup[which].highCell;
-    grid_.XilinxReg(high)->setText(QString::fromStdString(HexNoLeadingZeros(bytes.high)));
-    grid_.XilinxReg(high + 1)->setText(QString::fromStdString(HexNoLeadingZeros(bytes.low)));
+    const std::pair<int, std::uint8_t> cells[] = {{high, bytes.high}, {high + 1, bytes.low}};
+    for (const auto& [cell, byte] : cells) {
+        QLineEdit* shown = grid_.XilinxReg(cell);
+        const QString text = QString::fromStdString(HexNoLeadingZeros(byte));
+        if (shown->text() == text) continue; // unchanged: this byte was written before
+        shown->setText(text);
+        board_.WriteByte_FPGA(cell, byte);
+        if (board_.link().halted()) return; // reported: the program is ending
+    }
     if (which == VstopBox) grid_.ReadAllXilinxButton_Click();
 }
 

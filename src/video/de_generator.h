@@ -1,7 +1,7 @@
 // The DE generator frame: four decimal boxes for the horizontal and vertical start and stop
-// of the data-enable window, drawn around a sketch of the active video area. The boxes do
-// not talk to the board: each change puts the count's high and low byte into FPGA grid
-// cells 28..35, and the grid writes the registers.
+// of the data-enable window, drawn around a sketch of the active video area. Each change
+// shows the count's high and low byte in FPGA grid cells 28..35 and writes the register of
+// each cell whose text changes.
 #pragma once
 
 #include <QFrame>
@@ -13,6 +13,7 @@ class QLineEdit;
 
 namespace korva {
 
+class Board;
 class FpgaGrid;
 
 class DeGenerator : public QFrame {
@@ -22,7 +23,7 @@ class DeGenerator : public QFrame {
     static constexpr int kBoxes = 4;
     static constexpr double kMaxCount = 65535; // a count is two register bytes
 
-    explicit DeGenerator(FpgaGrid& grid, QWidget* parent = nullptr);
+    DeGenerator(FpgaGrid& grid, Board& board, QWidget* parent = nullptr);
 
     QLineEdit* Hstart() const { return boxes_[HstartBox]; }
     QLineEdit* Hstop() const { return boxes_[HstopBox]; }
@@ -30,7 +31,8 @@ class DeGenerator : public QFrame {
     QLineEdit* Vstop() const { return boxes_[VstopBox]; }
     QLineEdit* box(int which) const;
 
-    // Change handling of one box: the count's bytes go to its two grid cells; Vstop then
+    // Change handling of one box: the count's bytes go to its two grid cells, and each
+    // cell whose text changes has its register written, high byte first; Vstop then
     // re-reads the grid. Runs on every text change of the box.
     void Change(int which);
     void Hstart_Change() { Change(HstartBox); }
@@ -51,6 +53,7 @@ class DeGenerator : public QFrame {
     int indexOf(const QObject* box) const;
 
     FpgaGrid& grid_;
+    Board& board_;
     std::array<QLineEdit*, kBoxes> boxes_{};
 };
 

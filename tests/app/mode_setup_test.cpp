@@ -103,11 +103,12 @@ TEST_F(ModeSetup, NewDeValuesFlowThroughTheGridThenAreWrittenDirectly) {
     ASSERT_GE(sent.size(), 2u);
     EXPECT_EQ(sent[0], fpgaWrite(0x1C, 0x00));
     EXPECT_EQ(sent[1], fpgaWrite(0x1D, 0x64));
-    // Vstop re-reads the grid: 37 reads of registers 0x00..0x24.
+    // Vstop re-reads the grid: 37 reads of registers 0x00..0x24, and no write-backs.
     int reads = 0;
     for (const auto& p : sent)
         reads += p[0] == 0x2E;
     EXPECT_EQ(reads, 37);
+    EXPECT_EQ(sent.size(), 8u + 37 + 14);
     // The tail: direct writes, PLL total 300 = 01 2C, input config 00, converter off,
     // the register read; VGA 1 never touches the multiplexer or sync separator.
     const Packets tail(sent.end() - 14, sent.end());

@@ -1,5 +1,6 @@
-// The DE generator frame on the simulated board: the boxes put their counts into grid
-// cells 28..35, the grid writes the FPGA registers, and only Vstop re-reads the grid.
+// The DE generator frame on the simulated board: the boxes show their counts in grid
+// cells 28..35, write the FPGA registers of the cells that change, and only Vstop
+// re-reads the grid.
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "tools/fpga_grid.h"
@@ -20,7 +21,7 @@ namespace {
 struct Rig : test::BoardRig {
     test::FakePrompts prompts;
     FpgaGrid grid{board, prompts};
-    DeGenerator de{grid};
+    DeGenerator de{grid, board};
 
     QString cell(int i) const { return grid.XilinxReg(i)->text(); }
     // Puts a text in a box and forgets what that sent.
@@ -81,8 +82,9 @@ TEST(DeGeneratorChange, OnlyVstopRereadsTheGrid) {
     const Packets sent = r.sent();
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(Packets(sent.begin(), sent.begin() + 2), writes({{0x22, 0x04}, {0x23, 0x2A}}));
-    EXPECT_EQ(sent[2], packet({0x2E, 0x00})); // then the grid's read-all
+    EXPECT_EQ(sent[2], packet({0x2E, 0x00})); // then the grid's read-all, which writes nothing
     EXPECT_EQ(std::count_if(sent.begin(), sent.end(), [](auto& p) { return p[0] == 0x2E; }), 37);
+    EXPECT_EQ(sent.size(), 2u + 37);
     EXPECT_EQ(r.cell(0x24), "5A");
     EXPECT_EQ(r.cell(34), "4");
     EXPECT_EQ(r.cell(35), "2A");
