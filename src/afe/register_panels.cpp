@@ -3,6 +3,7 @@
 #include "afe/register_map.h"
 #include "afe/register_text.h"
 #include "device/textnum.h"
+#include "ui/progress_pacer.h"
 #include "ui/twips.h"
 
 #include <QCheckBox>
@@ -227,15 +228,16 @@ void RegisterPanels::ReadAllRegisterButton_Click() {
     CommandLink& link = board_.link();
     const std::string first = board_.ReadBurstI2C(kAfeI2cAddress, 0x00, 64);
     if (link.halted()) return; // the read failed: keep what the boxes showed
+    ProgressPacer pacer(progress_);
     for (int i = 0; i <= 63; ++i) {
         boxes_[i]->setText(QString::fromLatin1(first.data() + 2 * i, 2));
-        progress_->setValue(i * 100 / 63);
+        pacer.setValue(i * 100 / 63);
     }
     const std::string second = board_.ReadBurstI2C(kAfeI2cAddress, 0x40, 2);
     if (link.halted()) return;
     boxes_[64]->setText(QString::fromLatin1(second.data(), 2));
     boxes_[65]->setText(QString::fromLatin1(second.data() + 2, 2));
-    progress_->setValue(0);
+    pacer.setValue(0);
     for (int mirror : {122, 123, 125})
         boxes_[mirror]->setText(boxes_[AddressOfBox(mirror)]->text());
 }

@@ -81,10 +81,6 @@ Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* p
                    Qt::CustomizeWindowHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     qApp->installEventFilter(this);
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName("Timer1");
-    timer1_->setInterval(10);
-    connect(timer1_, &QTimer::timeout, this, [] {});
 }
 
 Form1::~Form1() {
@@ -318,7 +314,6 @@ void Form1::Form_Activate() {
                      Stat2Str(layer_, s) + ")");
         }
     }
-    timer1_->start();
 }
 
 void Form1::ShowHiddenModes() {
@@ -339,7 +334,6 @@ void Form1::shutdownUsb() {
         layer_.uninit(driverHandle_);
         driverHandle_ = 0;
     }
-    timer1_->stop();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

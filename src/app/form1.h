@@ -17,7 +17,6 @@
 
 class QLockFile;
 class QTabWidget;
-class QTimer;
 class QAction;
 class QPushButton;
 class QLineEdit;
@@ -137,7 +136,6 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     std::unique_ptr<DumpCommands> dump_;
     DebugControls* debug_ = nullptr;
     QPointer<AboutBox> about_;
-    QTimer* timer1_ = nullptr;
 };
 
 } // namespace korva

@@ -2,6 +2,7 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
+#include "ui/progress_pacer.h"
 #include "ui/prompts.h"
 #include "ui/twips.h"
 
@@ -138,17 +139,18 @@ void FpgaGrid::XilinxReg_Change(int index) {
 }
 
 void FpgaGrid::ReadAllXilinxButton_Click() {
+    ProgressPacer pacer(progress_);
     for (int i = 0; i < kReadAllCount; ++i) {
         // A failed exchange has no value: the cell keeps its text rather than showing a
         // made-up 0.
         if (const auto value = board_.ReadFpga(i))
             cells_[static_cast<std::size_t>(i)]->setText(
                 QString::fromStdString(HexNoLeadingZeros(*value)));
-        progress_->setValue(qRound(i * 100.0 / (kReadAllCount - 1)));
+        pacer.setValue(qRound(i * 100.0 / (kReadAllCount - 1)));
         // After a reported failure the program is ending: stop talking to the board.
         if (board_.link().halted()) break;
     }
-    progress_->setValue(0);
+    pacer.setValue(0);
 }
 
 void FpgaGrid::ReadByteXilinxButton_Click() {
