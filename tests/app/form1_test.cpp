@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -194,17 +193,6 @@ TEST(Shutdown, ClosingTheWindowAndExitCloseUsb) {
         EXPECT_EQ(r.sim.uninitCount(), 1);
         EXPECT_FALSE(r.form->isVisible());
     }
-}
-
-TEST(Performance, WindowOpensQuickly) {
-    QElapsedTimer t;
-    t.start();
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    QApplication::processEvents();
-    const auto ms = t.elapsed();
-    std::printf("main window created, loaded and shown in %lld ms\n", static_cast<long long>(ms));
-    EXPECT_LT(ms, 500);
 }
 
 TEST(FileDialogs, DescriptionPatternFilterBecomesQtNameFilters) {
