@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace korva;
@@ -68,13 +69,52 @@ TEST(ExchangeStyles, FailedWriteWithStatusReportsNonZeroAndSkipsRead) {
     EXPECT_EQ(log[0].status, status::Pipe);
 }
 
-TEST(ExchangeStyles, TimedOutReadAsNotFoundReportsZero) {
-    Rig r;
-    r.sim.timeOutTransfer(2);
-    r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, CheckStyle::ReportedAsNotFound);
-    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
-    EXPECT_EQ(r.sim.log().back().status, status::Timeout);
-    EXPECT_EQ(r.sim.log().back().timeoutMs, 30000u);
+// A failed or short reply fails the exchange in its operation's style, and the report
+// says which operation failed and why.
+TEST(ExchangeStyles, FailedAndShortRepliesInEachStyle) {
+    struct Case {
+        CheckStyle style;
+        std::uint32_t used; // reply bytes the operation reads
+        std::function<void(SimBoard&)> fault;
+        bool ok;
+        std::vector<std::int16_t> codes;
+        std::string detail; // "" when nothing is reported
+    };
+    const auto shortReply = [](std::uint32_t n) {
+        return [n](SimBoard& b) { b.shortReplyAtTransfer(2, n); };
+    };
+    const Case cases[] = {
+        {CheckStyle::ReportedAsNotFound,
+         64,
+         [](SimBoard& b) { b.timeOutTransfer(2); },
+         false,
+         {0},
+         "op: reading the reply: LIBUSB_ERROR_TIMEOUT: Operation timed out"},
+        {CheckStyle::ReportedAsNotFound,
+         64,
+         shortReply(2),
+         false,
+         {0},
+         "op: short reply: the board answered with 2 bytes; the operation reads 64"},
+        {CheckStyle::ReportedWithStatus,
+         1,
+         shortReply(0),
+         false,
+         {ErrorCodeForStatus(status::Io)},
+         "op: short reply: the board answered with 0 bytes; the operation reads 1"},
+        {CheckStyle::ReportedWithStatus, 0, shortReply(0), true, {}, ""}, // a write reads none
+        {CheckStyle::NotReported, 1, shortReply(0), false, {}, ""},
+        {CheckStyle::ReportedAsNotFound, 2, shortReply(2), true, {}, ""},
+    };
+    for (const Case& c : cases) {
+        Rig r;
+        c.fault(r.sim);
+        const auto res =
+            r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, c.style, true, {c.used, "op"});
+        EXPECT_EQ(res.ok, c.ok) << c.detail;
+        EXPECT_EQ(r.sink.codes, c.codes) << c.detail;
+        EXPECT_EQ(r.link.lastFailure() ? Describe(*r.link.lastFailure()) : "", c.detail);
+    }
 }
 
 TEST(ExchangeStyles, NothingIsSentAfterAnError) {
