@@ -38,7 +38,7 @@ struct Form1Options {
     QString configDir;  // folder that holds Config.ini (default: the executable's folder)
     QString lockFile;   // single-instance lock (default: in the user's runtime folder)
     QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
-    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini
+    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini at load
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.
@@ -109,6 +109,7 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void buildTabs();
     void buildBottomStrip(QWidget* central);
     void shutdownUsb();
+    QString configPath() const;
     void tabStripKey(const QString& text);
 
     UsbLayer& layer_;

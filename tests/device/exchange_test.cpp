@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <tuple>
 
 using namespace korva;
 using korva::test::packet;
@@ -71,49 +72,24 @@ TEST(ExchangeStyles, FailedWriteWithStatusReportsNonZeroAndSkipsRead) {
 
 // A failed or short reply fails the exchange in its operation's style, and the report
 // says which operation failed and why.
-TEST(ExchangeStyles, FailedAndShortRepliesInEachStyle) {
-    struct Case {
-        CheckStyle style;
-        std::uint32_t used; // reply bytes the operation reads
-        std::function<void(SimBoard&)> fault;
-        bool ok;
-        std::vector<std::int16_t> codes;
-        std::string detail; // "" when nothing is reported
-    };
-    const auto shortReply = [](std::uint32_t n) {
-        return [n](SimBoard& b) { b.shortReplyAtTransfer(2, n); };
-    };
-    const Case cases[] = {
-        {CheckStyle::ReportedAsNotFound,
-         64,
-         [](SimBoard& b) { b.timeOutTransfer(2); },
-         false,
-         {0},
-         "op: reading the reply: LIBUSB_ERROR_TIMEOUT: Operation timed out"},
-        {CheckStyle::ReportedAsNotFound,
-         64,
-         shortReply(2),
-         false,
-         {0},
-         "op: short reply: the board answered with 2 bytes; the operation reads 64"},
-        {CheckStyle::ReportedWithStatus,
-         1,
-         shortReply(0),
-         false,
-         {ErrorCodeForStatus(status::Io)},
-         "op: short reply: the board answered with 0 bytes; the operation reads 1"},
-        {CheckStyle::ReportedWithStatus, 0, shortReply(0), true, {}, ""}, // a write reads none
-        {CheckStyle::NotReported, 1, shortReply(0), false, {}, ""},
-        {CheckStyle::ReportedAsNotFound, 2, shortReply(2), true, {}, ""},
-    };
-    for (const Case& c : cases) {
+TEST(ExchangeStyles, FailedAndShortRepliesAreReportedWithTheirCause) {
+    const std::tuple<CheckStyle, std::function<void(SimBoard&)>, std::int16_t, std::string>
+        cases[] = {
+            {CheckStyle::ReportedAsNotFound, [](SimBoard& b) { b.timeOutTransfer(2); }, 0,
+             "op: reading the reply: LIBUSB_ERROR_TIMEOUT: Operation timed out"},
+            {CheckStyle::ReportedAsNotFound, [](SimBoard& b) { b.shortReplyAtTransfer(2, 2); }, 0,
+             "op: short reply: the board answered with 2 bytes; the operation reads 64"},
+            {CheckStyle::ReportedWithStatus, [](SimBoard& b) { b.shortReplyAtTransfer(2, 63); },
+             ErrorCodeForStatus(status::Io),
+             "op: short reply: the board answered with 63 bytes; the operation reads 64"},
+        };
+    for (const auto& [style, fault, code, detail] : cases) {
         Rig r;
-        c.fault(r.sim);
-        const auto res =
-            r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, c.style, true, {c.used, "op"});
-        EXPECT_EQ(res.ok, c.ok) << c.detail;
-        EXPECT_EQ(r.sink.codes, c.codes) << c.detail;
-        EXPECT_EQ(r.link.lastFailure() ? Describe(*r.link.lastFailure()) : "", c.detail);
+        fault(r.sim);
+        EXPECT_FALSE(r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, style, true, {64, "op"}).ok);
+        EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{code}) << detail;
+        ASSERT_TRUE(r.link.lastFailure());
+        EXPECT_EQ(Describe(*r.link.lastFailure()), detail);
     }
 }
 
