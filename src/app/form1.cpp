@@ -67,7 +67,7 @@ class WrappingButton : public QPushButton {
 };
 
 // A list of problems for a message box: the first few, each cut to a readable length,
-// then how many more there are. The whole list goes to the log.
+// then how many more there are (callers log the whole list).
 QString problemList(const std::vector<std::string>& problems) {
     constexpr std::size_t kShown = 8;
     constexpr qsizetype kWidth = 160;

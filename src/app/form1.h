@@ -51,9 +51,11 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     Form1(UsbLayer& layer, Prompts& prompts, Form1Options options = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up after creation: reads the flag, takes the single-instance guard, sets the
-    // tabs and loads the mode table. False when another copy is running (the warning
-    // has been shown, and the caller ends the program without showing anything).
+    // Start-up after creation: reads the flag, takes the single-instance guard (a lock
+    // that cannot be created is reported, and the program runs without it), reads the USB
+    // identifiers of Config.ini, sets the tabs and loads the mode table. False when another
+    // copy is running (the warning has been shown, and the caller ends the program without
+    // showing anything).
     bool Form_Load();
     // USB start-up; runs when the window first becomes active.
     void Form_Activate();
