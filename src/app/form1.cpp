@@ -17,6 +17,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLayout>
@@ -31,8 +33,14 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcModeTable, "korva.modetable", QtWarningMsg)
 
 namespace korva {
 
@@ -57,6 +65,37 @@ class WrappingButton : public QPushButton {
         p.drawText(rect().adjusted(4, 2, -4, -2), Qt::AlignCenter | Qt::TextWordWrap, caption);
     }
 };
+
+// A list of problems for a message box: the first few, each cut to a readable length,
+// then how many more there are (callers log the whole list).
+QString problemList(const std::vector<std::string>& problems) {
+    constexpr std::size_t kShown = 8;
+    constexpr qsizetype kWidth = 160;
+    QString text;
+    for (std::size_t i = 0; i < problems.size() && i < kShown; ++i) {
+        const QString line = QString::fromStdString(problems[i]);
+        text += "\n" + (line.size() > kWidth ? line.left(kWidth - 3) + "..." : line);
+    }
+    if (problems.size() > kShown)
+        text += QString("\n... and %1 more (start the program with --verbose to list them all "
+                        "on standard error)")
+                    .arg(problems.size() - kShown);
+    return text;
+}
+
+// Why the single-instance lock at `path` cannot be used, or "" when it is held by a
+// running copy of the program.
+QString lockProblem(const QString& path, QLockFile::LockError error) {
+    if (QFileInfo(path).isDir()) return QString::fromLocal8Bit(std::strerror(EISDIR));
+    if (error == QLockFile::LockFailedError) return {};
+    // Try what the lock does, to learn the system's reason.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    ::unlink(name.constData());
+    return "the lock could not be taken";
+}
 
 } // namespace
 
@@ -182,14 +221,13 @@ void Form1::LoadModeTable() {
     else
         table = ReadModeTable(where.path);
     for (const auto& problem : table.problems)
-        qWarning("mode table: %s", problem.c_str());
+        qCDebug(lcModeTable, "mode table: %s", problem.c_str());
     if (!table.problems.empty()) {
-        QString text =
+        const QString text =
             QString("The video mode table %1 has problems; the modes that could be "
                     "read are offered.\n")
-                .arg(QString::fromStdString(where.path.empty() ? kModeTableFileName : where.path));
-        for (const auto& problem : table.problems)
-            text += "\n" + QString::fromStdString(problem);
+                .arg(QString::fromStdString(where.path.empty() ? kModeTableFileName : where.path)) +
+            problemList(table.problems);
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle, text);
     }
     dialog_ = new ModeDialog(*this, this);
@@ -259,12 +297,15 @@ void Form1::nFileAbout_Click() {
     about_->activateWindow();
 }
 
-QString Form1::GetIniString(const QString& section, const QString& key) const {
+QString Form1::configPath() const {
     const QString dir =
         options_.configDir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.configDir;
-    const QString path = QDir(dir).filePath("Config.ini");
-    return QString::fromStdString(
-        ReadProfileString(path.toStdString(), section.toStdString(), key.toStdString(), {}, 255));
+    return QDir(dir).filePath("Config.ini");
+}
+
+QString Form1::GetIniString(const QString& section, const QString& key) const {
+    return QString::fromStdString(ReadProfileString(
+        configPath().toStdString(), section.toStdString(), key.toStdString(), {}, 255));
 }
 
 bool Form1::Form_Load() {
@@ -280,11 +321,33 @@ bool Form1::Form_Load() {
     instanceLock_ = std::make_unique<QLockFile>(lockPath);
     instanceLock_->setStaleLockTime(0);
     if (!instanceLock_->tryLock(0)) {
+        const QString problem = lockProblem(lockPath, instanceLock_->error());
         instanceLock_.reset();
+        if (problem.isEmpty()) {
+            prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
+                             " Another copy of the Application is running.\r\n"
+                             "Please close all previous instance of the application and restart");
+            return false;
+        }
+        // Not another copy: the lock itself is unusable. Say so, and run without the check.
+        qWarning("cannot create the single-instance lock %s: %s", qUtf8Printable(lockPath),
+                 qUtf8Printable(problem));
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
-                         " Another copy of the Application is running.\r\n"
-                         "Please close all previous instance of the application and restart");
-        return false;
+                         QString("The lock file %1, which keeps a second copy of the program from "
+                                 "starting, cannot be created: %2.\n\nThe program runs without "
+                                 "that check.")
+                             .arg(lockPath, problem));
+    }
+
+    // The board's USB identifiers, when Config.ini overrides them.
+    const UsbMatchSetting usb = ReadUsbMatch(configPath().toStdString(), options_.match);
+    options_.match = usb.match;
+    if (!usb.problems.empty()) {
+        for (const auto& problem : usb.problems)
+            qWarning("%s", problem.c_str());
+        prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
+                         "Config.ini has a setting that cannot be used:\n" +
+                             problemList(usb.problems));
     }
 
     for (int i = 3; i <= 5; ++i) {
@@ -301,13 +364,9 @@ bool Form1::Form_Load() {
 void Form1::Form_Activate() {
     if (!usbStarted_) {
         usbStarted_ = true;
-        // The match table comes from the defaults, overridden by Config.ini [USB].
-        MatchEntry match = options_.match;
-        bool ok = false;
-        if (const uint v = GetIniString("USB", "VendorID").toUInt(&ok, 16); ok) match.vendorId = v;
-        if (const uint p = GetIniString("USB", "ProductID").toUInt(&ok, 16); ok)
-            match.productId = p;
-        const Status s = layer_.init(&driverHandle_, match, MakeEventTable(layer_, context_));
+        // The match table: the defaults, overridden by Config.ini [USB] (read at load).
+        const Status s =
+            layer_.init(&driverHandle_, options_.match, MakeEventTable(layer_, context_));
         if (s != status::Success) {
             TraceMsg("Form_Activate(): Failed to initialize USB driver: error &H" +
                      QString::number(s, 16).toUpper().toStdString() + "\r\n(" +
@@ -345,18 +404,23 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::errMsg(std::int16_t code) {
-    if (code == 0)
-        prompts_.message(this, Prompts::Icon::Critical, "KORVA726 USB  Error",
-                         "Selected Device Driver was not found. Perhaps no device is connected.");
-    else
-        prompts_.message(this, Prompts::Icon::Critical, "KORVA726 USB Error", "Unknown Error.");
+    // A failed transfer or a short reply says which operation failed and why; a board that
+    // is not there, and a report without detail, keep their fixed texts.
+    const auto& failure = link_.lastFailure();
+    QString text = code == 0
+                       ? "Selected Device Driver was not found. Perhaps no device is connected."
+                       : "Unknown Error.";
+    if (failure) text = QString::fromStdString(Describe(*failure));
+    prompts_.message(this, Prompts::Icon::Critical,
+                     code == 0 ? "KORVA726 USB  Error" : "KORVA726 USB Error", text);
     UnloadAllForms();
     if (options_.endProgram) {
         options_.endProgram();
         return;
     }
+    // The program ends on a failure: scripts and service managers see it in the status.
     std::fflush(nullptr);
-    std::_Exit(0);
+    std::_Exit(1);
 }
 
 void Form1::changeEvent(QEvent* event) {

@@ -37,7 +37,7 @@ struct Form1Options {
     QString configDir;  // folder that holds Config.ini (default: the executable's folder)
     QString lockFile;   // single-instance lock (default: in the user's runtime folder)
     QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
-    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini
+    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini at load
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.
@@ -50,9 +50,11 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     Form1(UsbLayer& layer, Prompts& prompts, Form1Options options = {}, QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up after creation: reads the flag, takes the single-instance guard, sets the
-    // tabs and loads the mode table. False when another copy is running (the warning
-    // has been shown, and the caller ends the program without showing anything).
+    // Start-up after creation: reads the flag, takes the single-instance guard (a lock
+    // that cannot be created is reported, and the program runs without it), reads the USB
+    // identifiers of Config.ini, sets the tabs and loads the mode table. False when another
+    // copy is running (the warning has been shown, and the caller ends the program without
+    // showing anything).
     bool Form_Load();
     // USB start-up; runs when the window first becomes active.
     void Form_Activate();
@@ -108,6 +110,7 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void buildTabs();
     void buildBottomStrip(QWidget* central);
     void shutdownUsb();
+    QString configPath() const;
     void tabStripKey(const QString& text);
 
     UsbLayer& layer_;

@@ -1,11 +1,12 @@
 #include "app/form1.h"
-#include "ui/prompts.h"
 #include "device/capture_layer.h"
 #include "device/libusb_layer.h"
 #include "device/sim_board.h"
+#include "ui/prompts.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -36,28 +37,84 @@ class Application : public QApplication {
     }
 };
 
+constexpr char kWaysOut[] = "start it from a desktop session, under xvfb-run, or with "
+                            "QT_QPA_PLATFORM=offscreen";
+
+// True when the window system can be told where to open the window: a platform chosen
+// explicitly, or an X11 or Wayland display named in the environment.
+bool displayNamed(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return true;
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0) return true;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// While the application object is created: a window system that cannot be opened (a
+// display that does not answer, a missing platform plugin) ends the program with one
+// line and status 2 instead of an abort.
+QtMessageHandler previousHandler = nullptr;
+void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        previousHandler(type, context, text);
+        return;
+    }
+    std::fprintf(stderr, "korva726eval: the window system could not be opened (%s); %s\n",
+                 qUtf8Printable(text.section('\n', 0, 0)), kWaysOut);
+    std::fflush(stderr);
+    std::_Exit(2);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    Application app(argc, argv);
-    QApplication::setApplicationName("korva726eval");
-    QApplication::setApplicationVersion(KORVA_VERSION);
+    QCoreApplication::setApplicationName("korva726eval");
+    QCoreApplication::setApplicationVersion(KORVA_VERSION);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Control program for the KORVA726EVAL video AFE evaluation board.");
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     QCommandLineOption simulate("simulate", "Run against the built-in simulated board.");
     QCommandLineOption capture("capture",
                                "Write every USB transfer to <file> (pcap, USB link type).", "file");
     QCommandLineOption verbose("verbose",
                                "Print the USB layer's diagnostic trace on standard error.");
     parser.addOptions({simulate, capture, verbose});
+
+    // Help and version need no window: they are answered before any display is opened.
+    // (Mistakes are reported once the application exists and has taken Qt's own options,
+    // such as -platform, off the command line.)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    parser.parse(arguments);
+    if (parser.isSet(help) || parser.optionNames().contains("help-all")) {
+        QCoreApplication core(argc, argv); // names the program in the usage line
+        std::fputs(qUtf8Printable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("korva726eval %s\n", KORVA_VERSION);
+        return 0;
+    }
+    if (!displayNamed(argc, argv)) {
+        std::fprintf(stderr,
+                     "korva726eval: no display to open the window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set); %s\n",
+                     kWaysOut);
+        return 2;
+    }
+
+    previousHandler = qInstallMessageHandler(startUpMessages);
+    Application app(argc, argv);
+    qInstallMessageHandler(previousHandler);
     parser.process(app);
 
     if (parser.isSet(verbose)) {
-        QLoggingCategory::setFilterRules("korva.usb.trace.debug=true");
+        // The USB trace and the whole list of problems found in the mode table.
+        QLoggingCategory::setFilterRules("korva.usb.trace.debug=true\nkorva.modetable.debug=true");
     }
     korva::SetTraceHandler([](std::string_view text) {
         qCDebug(lcTrace).noquote()
@@ -72,15 +129,11 @@ int main(int argc, char* argv[]) {
     else
         board = std::make_unique<korva::LibusbLayer>();
     korva::UsbLayer* layer = board.get();
+    // The capture file is opened only once the single-instance check has passed, so
+    // that a second copy never truncates the capture of the first.
     std::unique_ptr<korva::CaptureLayer> captureLayer;
     if (parser.isSet(capture)) {
-        try {
-            captureLayer =
-                std::make_unique<korva::CaptureLayer>(*board, parser.value(capture).toStdString());
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "korva726eval: %s\n", e.what());
-            return 2;
-        }
+        captureLayer = std::make_unique<korva::CaptureLayer>(*board);
         layer = captureLayer.get();
     }
 
@@ -98,6 +151,14 @@ int main(int argc, char* argv[]) {
             Qt::QueuedConnection);
     };
     if (!form.Form_Load()) return 0;
+    if (captureLayer) {
+        try {
+            captureLayer->open(parser.value(capture).toStdString());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "korva726eval: %s\n", e.what());
+            return 2;
+        }
+    }
     form.show();
     const int rc = QApplication::exec();
     layer->onNotice = nullptr;

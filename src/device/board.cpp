@@ -2,6 +2,7 @@
 
 #include "textnum.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -15,6 +16,18 @@ std::uint8_t checkedByte(const char* operation, const char* what, int v) {
     return static_cast<std::uint8_t>(v);
 }
 
+std::string hex(int v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned>(v) & 0xFFu);
+    return buf;
+}
+
+// How an error message names a burst: "ReadBurstI2C (device 0x4C, register 0x00, 64 bytes)".
+std::string burstName(const char* operation, int device, int start, int count) {
+    return std::string(operation) + " (device " + hex(device) + ", register " + hex(start) + ", " +
+           std::to_string(count) + " bytes)";
+}
+
 } // namespace
 
 std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
@@ -23,9 +36,11 @@ std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
     if (Length < 0 || Length > kMaxBurstRead)
         throw std::invalid_argument("ReadBurstI2C: length " + std::to_string(Length) +
                                     " is outside 0..64; nothing was sent to the board");
-    const auto r =
-        link_.ExchangeCommand({opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
-                              CheckStyle::ReportedAsNotFound);
+    // The text is made of the first Length reply bytes: a shorter reply is a failure.
+    const auto r = link_.ExchangeCommand(
+        {opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
+        CheckStyle::ReportedAsNotFound, false,
+        {static_cast<std::uint32_t>(Length), burstName("ReadBurstI2C", dev, addr, Length)});
     std::string text;
     text.reserve(2 * static_cast<std::size_t>(Length));
     for (int i = 0; i < Length; ++i)
@@ -48,23 +63,27 @@ void Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
             2 * i < StringBuffer.size() ? StringBuffer.substr(2 * i, 2) : std::string_view{};
         p[4 + i] = static_cast<std::uint8_t>(ParseHexLenient(group) & 0xFF);
     }
-    link_.ExchangeCommand(p, CheckStyle::ReportedAsNotFound);
+    link_.ExchangeCommand(p, CheckStyle::ReportedAsNotFound, false,
+                          {0, burstName("WriteBurstI2C", p[1], p[2], numbytes)});
 }
 
 std::string Board::ReadByte_AFE(int address) {
     const auto a = checkedByte("ReadByte_AFE", "address", address);
-    const auto r = link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, true);
+    const auto r =
+        link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, true, {1, {}});
     return std::to_string(r.reply[0]);
 }
 
 std::uint8_t Board::ReadAfeUncleared(int address) {
     const auto a = checkedByte("ReadByteAFE", "address", address);
-    return link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, false).reply[0];
+    return link_.ExchangeCommand({opcode::ReadByteAfe, a}, CheckStyle::NotReported, false, {1, {}})
+        .reply[0];
 }
 
 std::optional<std::uint8_t> Board::ReadFpga(int Address) {
     const auto a = checkedByte("ReadByte_FPGA", "address", Address);
-    const auto r = link_.ExchangeCommand({opcode::ReadByteFpga, a}, CheckStyle::NotReported, true);
+    const auto r =
+        link_.ExchangeCommand({opcode::ReadByteFpga, a}, CheckStyle::NotReported, true, {1, {}});
     if (!r.ok) return std::nullopt;
     return r.reply[0];
 }
@@ -73,38 +92,48 @@ std::string Board::ReadByte_FPGA(int Address) {
     return std::to_string(ReadFpga(Address).value_or(0));
 }
 
-void Board::writeCommand(const char* operation, std::uint8_t op, std::initializer_list<int> args) {
+// The writes use none of the reply: the board has taken the command once the packet is
+// out, so a short reply to a write is no failure.
+void Board::writeCommand(const char* operation, std::uint8_t op,
+                         std::initializer_list<Argument> args) {
     Packet p{};
     p[0] = op;
     std::size_t i = 1;
-    for (int a : args)
-        p[i++] = checkedByte(operation, "argument", a);
-    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus);
+    std::string name = std::string(operation) + " (";
+    for (const Argument& a : args) {
+        p[i++] = checkedByte(operation, a.name ? a.name : "argument", a.value);
+        if (!a.name) continue;
+        name += (name.back() == '(' ? "" : ", ") + std::string(a.name) + " " + hex(a.value);
+    }
+    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus, false, {0, name + ")"});
 }
 
 void Board::WriteByte_AFE(int Address, int Value) {
-    writeCommand("WriteByte_AFE", opcode::WriteByteAfe, {Address, Value});
+    writeCommand("WriteByte_AFE", opcode::WriteByteAfe, {{"register", Address}, {"value", Value}});
 }
 void Board::SQ7302Channel_Select(int Value) {
-    writeCommand("SQ7302Channel_Select", opcode::SyncSeparatorMode, {Value});
+    writeCommand("SQ7302Channel_Select", opcode::SyncSeparatorMode, {{"mode", Value}});
 }
 void Board::TM6185Channel_Select(int Value) {
-    writeCommand("TM6185Channel_Select", opcode::MuxChannel, {Value});
+    writeCommand("TM6185Channel_Select", opcode::MuxChannel, {{"channel", Value}});
 }
 void Board::WriteByte_FPGA(int Address, int Value) {
-    writeCommand("WriteByte_FPGA", opcode::WriteByteFpga, {Address, Value});
+    writeCommand("WriteByte_FPGA", opcode::WriteByteFpga,
+                 {{"register", Address}, {"value", Value}});
 }
 void Board::Write_PORTA(int Value) {
-    writeCommand("Write_PORTA", opcode::WritePortA, {Value});
+    writeCommand("Write_PORTA", opcode::WritePortA, {{"value", Value}});
 }
 void Board::Write_PORTB(int Value) {
-    writeCommand("Write_PORTB", opcode::WritePortB, {Value});
+    writeCommand("Write_PORTB", opcode::WritePortB, {{"value", Value}});
 }
 void Board::Write_PORTE(int Value) {
-    writeCommand("Write_PORTE", opcode::WritePortE, {Value});
+    writeCommand("Write_PORTE", opcode::WritePortE, {{"value", Value}});
 }
 void Board::WriteByte_EEPROM(int Address, int Value) {
-    writeCommand("WriteByte_EEPROM", opcode::WriteEeprom, {0, Address, Value});
+    // Byte 1 is the address's high byte, always 0.
+    writeCommand("WriteByte_EEPROM", opcode::WriteEeprom,
+                 {{nullptr, 0}, {"address", Address}, {"value", Value}});
 }
 
 } // namespace korva

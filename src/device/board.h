@@ -62,7 +62,11 @@ class Board {
     CommandLink& link() { return link_; }
 
   private:
-    void writeCommand(const char* operation, std::uint8_t op, std::initializer_list<int> args);
+    struct Argument {
+        const char* name; // how a message names it; null: a fixed byte not worth naming
+        int value;
+    };
+    void writeCommand(const char* operation, std::uint8_t op, std::initializer_list<Argument> args);
     CommandLink& link_;
 };
 

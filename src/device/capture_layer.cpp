@@ -34,7 +34,23 @@ template <typename T> void put(std::uint8_t* at, T value) {
 
 } // namespace
 
-CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(inner), path_(path) {
+CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {
+    // Notices of the wrapped layer now reach whoever listens here; a listener already set
+    // on the wrapped layer keeps hearing them through this layer.
+    savedNotice_ = inner_.onNotice;
+    onNotice = inner_.onNotice;
+    inner_.onNotice = [this](const std::string& text) {
+        if (onNotice) onNotice(text);
+    };
+}
+
+CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : CaptureLayer(inner) {
+    open(path);
+}
+
+void CaptureLayer::open(const std::string& path) {
+    close();
+    path_ = path;
     auto failure = [&](const std::string& reason) {
         return std::runtime_error("cannot write capture file " + path + ": " + reason);
     };
@@ -42,6 +58,7 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
     // failure is the system's own ("No such file or directory", "Permission denied").
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw failure(std::strerror(errno));
+    std::lock_guard lock(m_);
     pcap_ = pcap_open_dead(kLinkType, kSnapLength);
     if (!pcap_) {
         std::fclose(file);
@@ -52,22 +69,18 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
         const std::string reason = pcap_geterr(pcap_);
         std::fclose(file);
         pcap_close(pcap_);
+        pcap_ = nullptr;
         throw failure(reason);
     }
     // The file header goes out at once: even a capture cut short by a crash is readable.
     if (pcap_dump_flush(dumper_) != 0) {
         const int err = errno;
-        close();
+        pcap_dump_close(dumper_);
+        pcap_close(pcap_);
+        dumper_ = nullptr;
+        pcap_ = nullptr;
         throw failure(std::strerror(err));
     }
-
-    // Notices of the wrapped layer now reach whoever listens here; a listener already set
-    // on the wrapped layer keeps hearing them through this layer.
-    savedNotice_ = inner_.onNotice;
-    onNotice = inner_.onNotice;
-    inner_.onNotice = [this](const std::string& text) {
-        if (onNotice) onNotice(text);
-    };
 }
 
 CaptureLayer::~CaptureLayer() {

@@ -27,11 +27,15 @@ class CaptureLayer : public UsbLayer {
     // Size of the usbmon header in front of each record's data.
     static constexpr std::uint32_t kHeaderSize = 64;
 
-    // Creates (or truncates) the capture file at `path` and forwards everything to `inner`,
-    // which must outlive this object. Throws std::runtime_error with the text
-    // "cannot write capture file <path>: <reason>" when the file cannot be created.
-    // From here on the notices of `inner` reach this layer's onNotice.
+    // Forwards everything to `inner`, which must outlive this object; nothing is recorded
+    // until open(). From here on the notices of `inner` reach this layer's onNotice.
+    explicit CaptureLayer(UsbLayer& inner);
+    // The same, with the file opened at once.
     CaptureLayer(UsbLayer& inner, const std::string& path);
+    // Creates (or truncates) the capture file at `path`; transfers from here on are
+    // recorded. Throws std::runtime_error with the text
+    // "cannot write capture file <path>: <reason>" when the file cannot be created.
+    void open(const std::string& path);
     // Closes the file and hands the notices of `inner` back to whatever handled them here.
     ~CaptureLayer() override;
     CaptureLayer(const CaptureLayer&) = delete;

@@ -57,7 +57,18 @@ std::int16_t ErrorCodeForStatus(Status s) {
     return code != 0 ? code : std::int16_t{1};
 }
 
+std::string Describe(const LinkFailure& failure) {
+    return failure.operation.empty() ? failure.reason : failure.operation + ": " + failure.reason;
+}
+
 void CommandLink::ErrMsg(std::int16_t code) {
+    lastFailure_.reset();
+    halted_ = true;
+    sink_.errMsg(code);
+}
+
+void CommandLink::ErrMsg(std::int16_t code, LinkFailure failure) {
+    lastFailure_ = std::move(failure);
     halted_ = true;
     sink_.errMsg(code);
 }
@@ -74,13 +85,15 @@ Status CommandLink::Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, st
                                &transferred, kTransferTimeoutMs);
 }
 
-void CommandLink::fail(CheckStyle style, Status s) {
+void CommandLink::fail(CheckStyle style, LinkFailure failure) {
     switch (style) {
-    case CheckStyle::ReportedWithStatus:
-        ErrMsg(ErrorCodeForStatus(s));
+    case CheckStyle::ReportedWithStatus: {
+        const std::int16_t code = ErrorCodeForStatus(failure.status);
+        ErrMsg(code, std::move(failure));
         break;
+    }
     case CheckStyle::ReportedAsNotFound:
-        ErrMsg(0);
+        ErrMsg(0, std::move(failure));
         break;
     case CheckStyle::NotReported:
         break;
@@ -88,14 +101,15 @@ void CommandLink::fail(CheckStyle style, Status s) {
 }
 
 ExchangeResult CommandLink::ExchangeCommand(std::initializer_list<std::uint8_t> bytes,
-                                            CheckStyle style, bool clearBeforeRead) {
+                                            CheckStyle style, bool clearBeforeRead,
+                                            const ExchangeUse& use) {
     Packet packet{};
     std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), kPacketSize), packet.begin());
-    return ExchangeCommand(packet, style, clearBeforeRead);
+    return ExchangeCommand(packet, style, clearBeforeRead, use);
 }
 
 ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle style,
-                                            bool clearBeforeRead) {
+                                            bool clearBeforeRead, const ExchangeUse& use) {
     ExchangeResult result;
     if (halted_) return result; // the program is ending: nothing more goes out
 
@@ -121,19 +135,29 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
     if (s != status::Success) {
         ok = false;
         if (reporting) {
-            fail(style, s);
+            fail(style, {use.operation, s, "sending the command: " + Stat2Str(layer_, s)});
             return result;
         }
     }
 
     if (clearBeforeRead) result.reply.fill(0);
 
+    transferred = 0;
     s = layer_.transferBulk(handle, pipe::CommandIn, kReadFlag, 0, result.reply.data(), kPacketSize,
                             &transferred, kTransferTimeoutMs);
     if (s != status::Success) {
         ok = false;
         if (reporting) {
-            fail(style, s);
+            fail(style, {use.operation, s, "reading the reply: " + Stat2Str(layer_, s)});
+            return result;
+        }
+    } else if (transferred < use.replyBytes) {
+        // The rest of the buffer still holds the command (or zeros): it is no reply.
+        ok = false;
+        if (reporting) {
+            fail(style, {use.operation, status::Io,
+                         "short reply: the board answered with " + std::to_string(transferred) +
+                             " bytes; the operation reads " + std::to_string(use.replyBytes)});
             return result;
         }
     }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,19 @@ enum class CheckStyle {
     NotReported,        // failures ignored; the reply is used as the buffer then holds it
 };
 
+// What a reported failure was, beyond its code: the operation, the status of the step that
+// failed, and why, so that the error box can say more than "Unknown Error.".
+struct LinkFailure {
+    std::string operation;           // "WriteByte_AFE (register 0x06, value 0x80)"
+    Status status = status::Success; // the failed transfer's status (Io for a short reply)
+    std::string reason; // "reading the reply: LIBUSB_ERROR_TIMEOUT: Operation timed out"
+};
+// "<operation>: <reason>", one line for a message.
+std::string Describe(const LinkFailure& failure);
+
 // Where a reported failure goes. In the program it shows the error box and ends the
-// process; tests record the code.
+// process; tests record the code. A sink that wants the detail asks the link for its
+// lastFailure() while it handles the code.
 class ErrorSink {
   public:
     virtual ~ErrorSink() = default;
@@ -56,7 +68,15 @@ struct PipeTransferRecord {
 
 struct ExchangeResult {
     Packet reply{};
-    bool ok = false; // every step succeeded
+    bool ok = false; // every step succeeded and the reply was long enough
+};
+
+// How an operation uses its exchange: how many reply bytes it reads (a shorter reply is a
+// failed exchange, treated in the operation's checking style) and how an error message
+// names it.
+struct ExchangeUse {
+    std::uint32_t replyBytes = 0;
+    std::string operation;
 };
 
 class CommandLink {
@@ -67,14 +87,19 @@ class CommandLink {
     // One exchange. `bytes` are packet bytes 0.. (opcode first); the rest of the 64 are 0.
     // With clearBeforeRead the buffer is zeroed between the write and the read.
     ExchangeResult ExchangeCommand(std::initializer_list<std::uint8_t> bytes, CheckStyle style,
-                                   bool clearBeforeRead = false);
+                                   bool clearBeforeRead = false, const ExchangeUse& use = {});
     ExchangeResult ExchangeCommand(const Packet& packet, CheckStyle style,
-                                   bool clearBeforeRead = false);
+                                   bool clearBeforeRead = false, const ExchangeUse& use = {});
 
     // Reports a failure: from here on the link refuses every exchange (nothing more is
     // sent), then the sink is told. In the program the sink does not return.
+    // Without a LinkFailure the report carries no detail (lastFailure() is empty).
     void ErrMsg(std::int16_t code);
+    void ErrMsg(std::int16_t code, LinkFailure failure);
     bool halted() const { return halted_; }
+    // The detail of the report being made (or last made); empty for a board that was not
+    // there at all and for reports made without detail.
+    const std::optional<LinkFailure>& lastFailure() const { return lastFailure_; }
 
     // The validity check on the current handle; the status of WDU_GetDeviceInfo.
     Status CheckDevice(DeviceInfo* info = nullptr);
@@ -90,12 +115,13 @@ class CommandLink {
 
   private:
     void pipeTransfer(PipeTransferRecord& record, bool read);
-    void fail(CheckStyle style, Status s);
+    void fail(CheckStyle style, LinkFailure failure);
 
     UsbLayer& layer_;
     DeviceContext& context_;
     ErrorSink& sink_;
     bool halted_ = false;
+    std::optional<LinkFailure> lastFailure_;
 };
 
 } // namespace korva

@@ -124,11 +124,13 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
     if (transferred) *transferred = 0;
 
     Status result = status::Success;
+    std::uint32_t limit = 64;
     const long long n = ++transfers_;
     for (auto it = faults_.begin(); it != faults_.end(); ++it) {
         if (it->at != n) continue;
         if (it->unplug) unplugLocked(lock);
         result = it->status;
+        limit = it->replyBytes.value_or(limit);
         faults_.erase(it);
         break;
     }
@@ -151,12 +153,12 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
                     streamed_.insert(streamed_.end(), buffer, buffer + size);
             }
         } else if (endpoint == pipe::CommandIn) {
-            const std::uint32_t k = std::min<std::uint32_t>(size, 64);
+            const std::uint32_t k = std::min(size, limit);
             std::memcpy(buffer, reply_.data(), k);
             reply_.fill(0);
             entry.data.assign(buffer, buffer + k);
         } else if (endpoint == pipe::DataIn) {
-            const std::uint32_t k = std::min<std::uint32_t>(size, 64);
+            const std::uint32_t k = std::min(size, limit);
             std::memcpy(buffer, kProbeReply.data(), k);
             ++probeReads_;
             entry.data.assign(buffer, buffer + k);
@@ -228,11 +230,15 @@ void SimBoard::command(const std::uint8_t* p) {
 
 void SimBoard::failTransfer(int n, Status s) {
     std::lock_guard lock(m_);
-    faults_.push_back({transfers_ + n, s, false});
+    faults_.push_back({transfers_ + n, s, false, {}});
 }
 void SimBoard::unplugAtTransfer(int n) {
     std::lock_guard lock(m_);
-    faults_.push_back({transfers_ + n, status::NoDevice, true});
+    faults_.push_back({transfers_ + n, status::NoDevice, true, {}});
+}
+void SimBoard::shortReplyAtTransfer(int n, std::uint32_t bytes) {
+    std::lock_guard lock(m_);
+    faults_.push_back({transfers_ + n, status::Success, false, bytes});
 }
 void SimBoard::clearFaults() {
     std::lock_guard lock(m_);

@@ -59,6 +59,9 @@ class SimBoard : public UsbLayer {
     void failTransfer(int n, Status s);
     void timeOutTransfer(int n) { failTransfer(n, status::Timeout); }
     void unplugAtTransfer(int n); // the board goes away as that transfer starts
+    // That transfer, a read, succeeds with only `bytes` bytes; the rest of the host's
+    // buffer is left as it was.
+    void shortReplyAtTransfer(int n, std::uint32_t bytes);
     void clearFaults();
 
     // Inspection (tests and the command-line tool's demo).
@@ -85,6 +88,7 @@ class SimBoard : public UsbLayer {
         long long at;
         Status status;
         bool unplug;
+        std::optional<std::uint32_t> replyBytes; // a short reply of this many bytes
     };
     void command(const std::uint8_t* packet); // decodes a packet written on pipe 0x02
     void unplugLocked(std::unique_lock<std::mutex>& lock);

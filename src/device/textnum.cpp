@@ -1,9 +1,12 @@
 #include "textnum.h"
 
+#include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <locale.h>
 
 namespace korva {
 namespace {
@@ -40,12 +43,14 @@ double readRadix(std::string_view s, int base) {
 
 } // namespace
 
-double ReadNumber(std::string_view text) {
+std::optional<double> ReadNumberChecked(std::string_view text) {
     const std::string s = withoutBlanks(text);
     if (s.size() >= 2 && s[0] == '&') {
-        if (s[1] == 'H' || s[1] == 'h') return readRadix(std::string_view(s).substr(2), 16);
-        if (s[1] == 'O' || s[1] == 'o') return readRadix(std::string_view(s).substr(2), 8);
-        return 0;
+        double v = 0;
+        if (s[1] == 'H' || s[1] == 'h') v = readRadix(std::string_view(s).substr(2), 16);
+        if (s[1] == 'O' || s[1] == 'o') v = readRadix(std::string_view(s).substr(2), 8);
+        if (std::isinf(v)) return std::nullopt;
+        return v;
     }
     // Collect the longest prefix that forms a decimal number, then let strtod convert it.
     std::size_t i = 0;
@@ -63,7 +68,7 @@ double ReadNumber(std::string_view text) {
             digits = true;
         }
     }
-    if (!digits) return 0;
+    if (!digits) return 0.0;
     if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
         std::size_t j = i + 1;
         std::string exponent = "e";
@@ -75,11 +80,21 @@ double ReadNumber(std::string_view text) {
         }
         if (expDigits) number += exponent;
     }
-    // from_chars ignores the process locale (Qt sets it from the environment).
-    if (number[0] == '+') number.erase(0, 1);
-    double value = 0;
-    std::from_chars(number.data(), number.data() + number.size(), value);
+    // strtod in the "C" locale: Qt sets the process locale from the environment, and a
+    // decimal comma there must not change how "2.5" reads. Overflow gives an infinity
+    // with ERANGE; underflow gives 0 (or a tiny value), which is what such a text means.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    errno = 0;
+    const double value = strtod_l(number.c_str(), nullptr, cLocale);
+    if (errno == ERANGE && std::isinf(value)) return std::nullopt;
     return value;
+}
+
+double ReadNumber(std::string_view text) {
+    if (auto v = ReadNumberChecked(text)) return *v;
+    // Too large to read: an infinity of the number's sign, which every range check refuses.
+    const std::string s = withoutBlanks(text);
+    return !s.empty() && s[0] == '-' ? -HUGE_VAL : HUGE_VAL;
 }
 
 std::uint64_t ParseHexLenient(std::string_view text) {
@@ -137,10 +152,10 @@ std::string HexNoLeadingZeros(std::uint32_t v) {
 }
 
 std::optional<BytePair> SplitWord(double v) {
-    if (!(v >= 0 && v <= 65535)) return std::nullopt;
-    const auto high = static_cast<std::uint32_t>(std::trunc(v / 256));
-    const auto low = static_cast<std::uint32_t>(RoundHalfEven(v)) % 256;
-    return BytePair{static_cast<std::uint8_t>(high), static_cast<std::uint8_t>(low)};
+    const double rounded = RoundHalfEven(v);
+    if (!(rounded >= 0 && rounded <= 65535)) return std::nullopt;
+    const auto count = static_cast<std::uint32_t>(rounded);
+    return BytePair{static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count & 0xFF)};
 }
 
 } // namespace korva

@@ -15,8 +15,12 @@ namespace korva {
 // - otherwise an optional sign, digits, an optional fraction and an optional exponent
 //   (E or D, optional sign, digits) are taken;
 // - reading stops at the first character that cannot continue the number;
-// - text with no number reads as 0.
+// - text with no number reads as 0;
+// - a number too large for a double ("1e400") reads as an infinity of its sign, never as
+//   0, so that range checks refuse it; one too small ("1e-400") reads as 0.
 double ReadNumber(std::string_view text);
+// The same reading, with nothing for a number too large to read.
+std::optional<double> ReadNumberChecked(std::string_view text);
 
 // The lenient hexadecimal reading of a register text: blanks are skipped, the hex digits
 // up to the first other character are taken, text without such digits gives 0.
@@ -41,14 +45,14 @@ std::string HexByte(std::uint8_t v);
 // Upper-case hex without leading zeros ("0", "5", "E6").
 std::string HexNoLeadingZeros(std::uint32_t v);
 
-// A 16-bit count split into its two register bytes, high byte first:
-// high = integer part of v / 256, low = v rounded half to even, modulo 256.
+// A 16-bit count split into its two register bytes, high byte first: the count is
+// rounded once (half to even), then split, so that 255.5 becomes 256 = 01 00.
 struct BytePair {
     std::uint8_t high = 0;
     std::uint8_t low = 0;
     bool operator==(const BytePair&) const = default;
 };
-// Returns nothing for values outside 0..65535 (they do not fit two bytes).
+// Returns nothing when the rounded count is outside 0..65535 (it does not fit two bytes).
 std::optional<BytePair> SplitWord(double v);
 
 } // namespace korva

@@ -77,7 +77,8 @@ DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path&
     packet[0] = 0x00;
     Status s = link.Bulk(pipe::DataOut, false, packet.data(), 1);
     if (s != status::Success) {
-        link.ErrMsg(ErrorCodeForStatus(s));
+        link.ErrMsg(ErrorCodeForStatus(s),
+                    {"DownloadFPGA (start packet)", s, "sending: " + Stat2Str(link.layer(), s)});
         return result;
     }
     if (setDownloadButtonVisible) setDownloadButtonVisible(false);
@@ -88,7 +89,10 @@ DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path&
         readChunk(in, packet);
         s = link.Bulk(pipe::DataOut, false, packet.data(), kDataPacketSize);
         if (s != status::Success) {
-            link.ErrMsg(ErrorCodeForStatus(s));
+            link.ErrMsg(ErrorCodeForStatus(s),
+                        {"DownloadFPGA (data packet " + std::to_string(i + 1) + " of " +
+                             std::to_string(packets) + ")",
+                         s, "sending: " + Stat2Str(link.layer(), s)});
             return result;
         }
         ++result.dataPackets;

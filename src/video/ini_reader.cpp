@@ -1,7 +1,10 @@
 #include "ini_reader.h"
 
+#include "device/textnum.h"
+
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,18 +33,42 @@ std::string cut(std::string_view value, std::size_t bufferSize) {
     return std::string(value.substr(0, bufferSize - 1));
 }
 
+// The whole file, or nothing when it is missing, a folder or unreadable.
+std::optional<std::string> readFile(std::string_view path) {
+    std::error_code ec;
+    const std::filesystem::path p{std::string(path)};
+    if (!std::filesystem::is_regular_file(p, ec)) return std::nullopt;
+    std::ifstream in(p, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// A USB identifier: hexadecimal digits, "0x" allowed, 0..FFFF.
+std::optional<std::uint16_t> usbIdentifier(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty() || !std::all_of(text.begin(), text.end(), IsHexDigit)) return std::nullopt;
+    const std::uint64_t value = ParseHexLenient(text);
+    if (value > 0xFFFF) return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
 } // namespace
 
-std::string ProfileStringFromText(std::string_view text, std::string_view section,
-                                  std::string_view key, std::string_view fallback,
-                                  std::size_t bufferSize) {
+std::optional<ProfileEntry> FindProfileEntry(std::string_view text, std::string_view section,
+                                             std::string_view key, std::size_t bufferSize) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3); // UTF-8 byte-order mark
     bool inSection = false;
     std::size_t pos = 0;
+    std::size_t number = 0;
     while (pos <= text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
         std::string_view line = trim(text.substr(pos, end - pos));
         pos = end + 1;
+        ++number;
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
             const auto close = line.find(']');
@@ -57,21 +84,47 @@ std::string ProfileStringFromText(std::string_view text, std::string_view sectio
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
-        return cut(value, bufferSize);
+        return ProfileEntry{cut(value, bufferSize), number};
     }
+    return std::nullopt;
+}
+
+std::string ProfileStringFromText(std::string_view text, std::string_view section,
+                                  std::string_view key, std::string_view fallback,
+                                  std::size_t bufferSize) {
+    if (auto entry = FindProfileEntry(text, section, key, bufferSize)) return entry->value;
     return cut(fallback, bufferSize);
 }
 
 std::string ReadProfileString(std::string_view path, std::string_view section, std::string_view key,
                               std::string_view fallback, std::size_t bufferSize) {
-    std::error_code ec;
-    const std::filesystem::path p{std::string(path)};
-    if (!std::filesystem::is_regular_file(p, ec)) return cut(fallback, bufferSize);
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return cut(fallback, bufferSize);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return ProfileStringFromText(content.str(), section, key, fallback, bufferSize);
+    const auto text = readFile(path);
+    if (!text) return cut(fallback, bufferSize);
+    return ProfileStringFromText(*text, section, key, fallback, bufferSize);
+}
+
+UsbMatchSetting ReadUsbMatch(std::string_view path, MatchEntry defaults) {
+    UsbMatchSetting setting{defaults, {}};
+    const auto text = readFile(path);
+    if (!text) return setting;
+    const std::pair<const char*, std::uint16_t*> keys[] = {{"VendorID", &setting.match.vendorId},
+                                                           {"ProductID", &setting.match.productId}};
+    for (const auto& [key, id] : keys) {
+        const auto entry = FindProfileEntry(*text, "USB", key);
+        if (!entry || entry->value.empty()) continue;
+        if (const auto v = usbIdentifier(entry->value)) {
+            *id = *v;
+            continue;
+        }
+        char fallback[8];
+        std::snprintf(fallback, sizeof fallback, "%04X", *id);
+        setting.problems.push_back(std::string(path) + ", line " + std::to_string(entry->line) +
+                                   ": " + key + " \"" + entry->value +
+                                   "\" is not a USB identifier (hexadecimal 0 to FFFF); the "
+                                   "default " +
+                                   fallback + " is used");
+    }
+    return setting;
 }
 
 } // namespace korva

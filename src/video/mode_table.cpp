@@ -49,6 +49,18 @@ std::string_view field(std::string_view line, std::size_t after, std::size_t thr
     return line.substr(after + 1, through - after);
 }
 
+// A piece of a line for a message: whole when short, else its start and its length, so
+// that a damaged file of long lines gives short problems.
+std::string excerpt(std::string_view text) {
+    constexpr std::size_t kLimit = 60;
+    if (text.size() <= kLimit) return "\"" + std::string(text) + "\"";
+    std::size_t cut = kLimit - 3;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 character
+    return "\"" + std::string(text.substr(0, cut)) + "...\" (" + std::to_string(text.size()) +
+           " characters)";
+}
+
 std::string formatValue(double v) {
     std::ostringstream os;
     os << v;
@@ -93,17 +105,21 @@ std::optional<ModeLine> ParseModeLine(std::string_view line) {
 
 std::string ModeLineProblem(std::string_view line) {
     std::string why;
-    if (!findSeparators(line, &why)) return why;
-    const ModeLine m = *ParseModeLine(line);
-    const std::pair<const char*, double> values[] = {{"DE horizontal start", m.hStart},
-                                                     {"DE horizontal stop", m.hStop},
-                                                     {"DE vertical start", m.vStart},
-                                                     {"DE vertical stop", m.vStop},
-                                                     {"PLL Htotal", m.pllHtotal}};
-    for (const auto& [what, v] : values)
-        if (!SplitWord(v))
-            return std::string("its ") + what + " " + formatValue(v) +
+    const auto separators = findSeparators(line, &why);
+    if (!separators) return why;
+    const Separators& s = *separators;
+    const char* names[] = {"DE horizontal start", "DE horizontal stop", "DE vertical start",
+                           "DE vertical stop", "PLL Htotal"};
+    for (std::size_t k = 0; k < 5; ++k) {
+        const std::size_t end = k < 4 ? s.comma[k + 1] : s.semicolon;
+        const std::string_view text = line.substr(s.comma[k] + 1, end - s.comma[k] - 1);
+        const auto v = ReadNumberChecked(text);
+        if (!v)
+            return std::string("its ") + names[k] + " " + excerpt(text) + " is too large to read";
+        if (!SplitWord(*v))
+            return std::string("its ") + names[k] + " " + formatValue(*v) +
                    " is outside 0..65535 and does not fit two register bytes";
+    }
     return {};
 }
 
@@ -129,8 +145,8 @@ ModeTable ParseModeTable(std::string_view text) {
     }
     if (digits.empty() || !numeric) {
         t.problems.push_back(lineRef(3) + ": the mode count \"" + std::string(tail) +
-                             "\" at the end of \"" + std::string(third) +
-                             "\" is not a number; no modes were read");
+                             "\" at the end of " + excerpt(third) +
+                             " is not a number; no modes were read");
         return t;
     }
     int count = std::stoi(digits);
@@ -156,8 +172,7 @@ ModeTable ParseModeTable(std::string_view text) {
         if (why.empty()) {
             t.lines.emplace_back(line);
         } else {
-            t.problems.push_back(lineRef(4 + i) + ": mode \"" + std::string(line) +
-                                 "\" left out: " + why);
+            t.problems.push_back(lineRef(4 + i) + ": mode " + excerpt(line) + " left out: " + why);
         }
     }
     return t;

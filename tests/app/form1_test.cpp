@@ -12,6 +12,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <tuple>
+
 using namespace korva;
 using namespace korva::test;
 
@@ -50,6 +53,12 @@ TEST(StartUp, ConfigFlagDecidesTheTestTab) {
         EXPECT_FALSE(r.form->tabs()->isTabVisible(1)) << value;
         EXPECT_FALSE(r.form->HiddenModesShown());
     }
+    // A byte-order mark does not hide the first section; a bad identifier is reported.
+    FormRig r(true, "\xEF\xBB\xBF[Flags]\r\nTest=1\r\n[USB]\r\nVendorID=12345\r\n");
+    ASSERT_TRUE(r.start());
+    EXPECT_TRUE(r.form->HiddenModesShown());
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    EXPECT_TRUE(r.prompts.messages[0].text.contains("line 4: VendorID \"12345\""));
 }
 
 TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
@@ -67,6 +76,38 @@ TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
               "Please close all previous instance of the application and restart");
     EXPECT_FALSE(sim.initialised()); // the second copy never opened USB
     EXPECT_TRUE(first.form->isVisible());
+}
+
+// A lock that cannot be created is no other copy: the program says what is wrong and starts.
+TEST(StartUp, UnusableLockIsReportedAsWhatItIs) {
+    for (auto [lock, reason] : {std::pair{".", "Is a directory"},
+                                std::pair{"missing/korva.lock", "No such file or directory"}}) {
+        FormRig r;
+        Form1Options options = r.options();
+        options.lockFile = r.dir.filePath(lock);
+        r.form = std::make_unique<Form1>(r.sim, r.prompts, options);
+        ASSERT_TRUE(r.start()) << lock;
+        ASSERT_EQ(r.prompts.messages.size(), 1u);
+        const QString text = r.prompts.messages[0].text;
+        EXPECT_TRUE(text.contains(options.lockFile + ", ") && text.contains(reason))
+            << text.toStdString();
+    }
+}
+
+// 33 damaged lines of a megabyte each: the start goes on, and the warning shows the first
+// few problems, each short, and how many more there are.
+TEST(StartUp, DamagedModeTableGivesAShortWarning) {
+    FormRig r;
+    QByteArray table = "h1\r\nh2\r\nmodes 33\r\n";
+    for (int i = 0; i < 33; ++i)
+        table += i % 2 ? "M," + QByteArray(1 << 20, '9') + ",1,2,3,4;\r\n" // too large a number
+                       : QByteArray(1 << 20, 'x') + ",1,2,3;\r\n";         // too few commas
+    r.writeModeTable(table);
+    ASSERT_TRUE(r.start());
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    const QString text = r.prompts.messages[0].text;
+    EXPECT_LT(text.size(), 2000);
+    EXPECT_TRUE(text.contains("and 25 more")) << text.toStdString();
 }
 
 TEST(TabStrip, KeySequenceInAnyCaseShowsTheTestTab) {
@@ -148,17 +189,49 @@ TEST(Shortcuts, CtrlSAndCtrlLReachTheirItemsFromATextBox) {
     EXPECT_EQ(loads, 1);
 }
 
+// The fixed texts where nothing more is known; else which operation failed and why.
 TEST(ErrMsg, TextsAndTitles) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    r.form->ErrMsg(5);
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_EQ(r.prompts.messages[0].icon, Prompts::Icon::Critical);
-    EXPECT_EQ(r.prompts.messages[0].title, "KORVA726 USB Error");
-    EXPECT_EQ(r.prompts.messages[0].text, "Unknown Error.");
-    EXPECT_EQ(r.ended, 1);
-    EXPECT_EQ(r.sim.uninitCount(), 1);
-    EXPECT_FALSE(r.form->isVisible());
+    const std::tuple<std::function<void(FormRig&)>, const char*, const char*> cases[] = {
+        {[](FormRig& r) { r.form->ErrMsg(5); }, "KORVA726 USB Error", "Unknown Error."},
+        {[](FormRig& r) {
+             r.sim.timeOutTransfer(2);
+             r.form->board().WriteByte_AFE(6, 0x80);
+         },
+         "KORVA726 USB Error",
+         "WriteByte_AFE (register 0x06, value 0x80): reading the reply: LIBUSB_ERROR_TIMEOUT: "
+         "Operation timed out"},
+        {[](FormRig& r) {
+             r.sim.shortReplyAtTransfer(2, 4);
+             r.form->ReadAllRegisterButton_Click();
+         },
+         "KORVA726 USB  Error",
+         "ReadBurstI2C (device 0x4C, register 0x00, 64 bytes): short reply: the board answered "
+         "with 4 bytes; the operation reads 64"},
+    };
+    for (const auto& [action, title, text] : cases) {
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        action(r);
+        ASSERT_EQ(r.prompts.messages.size(), 1u);
+        EXPECT_EQ(r.prompts.messages[0].icon, Prompts::Icon::Critical);
+        EXPECT_EQ(r.prompts.messages[0].title, title);
+        EXPECT_EQ(r.prompts.messages[0].text, text);
+        EXPECT_EQ(r.ended, 1);
+        EXPECT_EQ(r.sim.uninitCount(), 1);
+        EXPECT_FALSE(r.form->isVisible());
+    }
+}
+
+TEST(ErrMsg, TheProcessEndsWithStatusOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            FormRig r;
+            Form1Options options = r.options();
+            options.endProgram = nullptr;
+            Form1(r.sim, r.prompts, options).ErrMsg(5);
+        },
+        ::testing::ExitedWithCode(1), "");
 }
 
 TEST(ErrMsg, NoBoardFirstReportingOperationEndsTheProgram) {

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
+#include <tuple>
 
 using namespace korva;
 using korva::test::packet;
@@ -119,4 +121,22 @@ TEST(NoBoard, ReportingOperationsCallErrMsgZero) {
     r.board.WriteByte_FPGA(0x1C, 0);
     EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
     EXPECT_TRUE(r.sim.log().empty());
+}
+
+// A reply counts against what each operation reads of it: a burst of N bytes needs N, a
+// single read 1, a write none.
+TEST(ShortReplies, CountAgainstWhatEachOperationReads) {
+    const std::tuple<std::function<void(Board&)>, std::uint32_t, std::vector<std::int16_t>>
+        cases[] = {
+            {[](Board& b) { b.ReadBurstI2C(0x4C, 0, 64); }, 63, {0}},
+            {[](Board& b) { b.ReadBurstI2C(0x4C, 0x40, 2); }, 2, {}},
+            {[](Board& b) { EXPECT_FALSE(b.ReadFpga(3)); }, 0, {}},
+            {[](Board& b) { b.WriteByte_AFE(6, 0x80); }, 0, {}},
+        };
+    for (const auto& [operation, bytes, codes] : cases) {
+        Rig r;
+        r.sim.shortReplyAtTransfer(2, bytes);
+        operation(r.board);
+        EXPECT_EQ(r.sink.codes, codes) << bytes;
+    }
 }

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 using namespace korva;
 using korva::test::packet;
@@ -68,13 +70,27 @@ TEST(ExchangeStyles, FailedWriteWithStatusReportsNonZeroAndSkipsRead) {
     EXPECT_EQ(log[0].status, status::Pipe);
 }
 
-TEST(ExchangeStyles, TimedOutReadAsNotFoundReportsZero) {
-    Rig r;
-    r.sim.timeOutTransfer(2);
-    r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, CheckStyle::ReportedAsNotFound);
-    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
-    EXPECT_EQ(r.sim.log().back().status, status::Timeout);
-    EXPECT_EQ(r.sim.log().back().timeoutMs, 30000u);
+// A failed or short reply fails the exchange in its operation's style, and the report
+// says which operation failed and why.
+TEST(ExchangeStyles, FailedAndShortRepliesAreReportedWithTheirCause) {
+    const std::tuple<CheckStyle, std::function<void(SimBoard&)>, std::int16_t, std::string>
+        cases[] = {
+            {CheckStyle::ReportedAsNotFound, [](SimBoard& b) { b.timeOutTransfer(2); }, 0,
+             "op: reading the reply: LIBUSB_ERROR_TIMEOUT: Operation timed out"},
+            {CheckStyle::ReportedAsNotFound, [](SimBoard& b) { b.shortReplyAtTransfer(2, 2); }, 0,
+             "op: short reply: the board answered with 2 bytes; the operation reads 64"},
+            {CheckStyle::ReportedWithStatus, [](SimBoard& b) { b.shortReplyAtTransfer(2, 63); },
+             ErrorCodeForStatus(status::Io),
+             "op: short reply: the board answered with 63 bytes; the operation reads 64"},
+        };
+    for (const auto& [style, fault, code, detail] : cases) {
+        Rig r;
+        fault(r.sim);
+        EXPECT_FALSE(r.link.ExchangeCommand({0x03, 0x4C, 0x00, 0x40}, style, true, {64, "op"}).ok);
+        EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{code}) << detail;
+        ASSERT_TRUE(r.link.lastFailure());
+        EXPECT_EQ(Describe(*r.link.lastFailure()), detail);
+    }
 }
 
 TEST(ExchangeStyles, NothingIsSentAfterAnError) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 using namespace korva;
 
 TEST(ReadNumber, BlanksAnywhereAndStopAtFirstNonNumber) {
@@ -34,6 +37,14 @@ TEST(ReadNumber, SignFractionExponent) {
     EXPECT_DOUBLE_EQ(ReadNumber("5E-1"), 0.5);
     EXPECT_EQ(ReadNumber("1E"), 1); // exponent without digits is not part of the number
     EXPECT_EQ(ReadNumber("2EZ"), 2);
+    // Too large to read is never 0: infinite for the range checks, nothing when checked.
+    EXPECT_EQ(ReadNumber("1e400"), HUGE_VAL);
+    EXPECT_EQ(ReadNumber("-1e400"), -HUGE_VAL);
+    EXPECT_EQ(ReadNumber("1e-400"), 0);
+    for (const std::string& text : std::vector<std::string>{"1e400", "1" + std::string(400, '0'),
+                                                            "&H" + std::string(300, 'F')})
+        EXPECT_FALSE(ReadNumberChecked(text)) << text;
+    EXPECT_EQ(ReadNumberChecked("1e308"), 1e308);
 }
 
 TEST(ReadNumber, HexAndOctalPrefixes) {
@@ -84,9 +95,11 @@ TEST(SplitWord, HighIsIntegerPartLowRoundsHalfToEven) {
     EXPECT_EQ(SplitWord(65535), (BytePair{0xFF, 0xFF}));
     EXPECT_EQ(SplitWord(2.5), (BytePair{0, 2}));
     EXPECT_EQ(SplitWord(3.5), (BytePair{0, 4}));
-    EXPECT_EQ(SplitWord(255.5), (BytePair{0, 0})); // low wraps, high is still the integer part
+    EXPECT_EQ(SplitWord(255.5), (BytePair{0x01, 0x00})); // rounded once, then split
+    EXPECT_EQ(SplitWord(511.5), (BytePair{0x02, 0x00}));
+    EXPECT_EQ(SplitWord(65535.4), (BytePair{0xFF, 0xFF}));
     EXPECT_FALSE(SplitWord(-1));
-    EXPECT_FALSE(SplitWord(65536));
+    EXPECT_FALSE(SplitWord(65535.5));
 }
 
 TEST(RoundHalfEven, Halves) {

@@ -1,4 +1,5 @@
 // The mode table reader, the mode line parser, the table lookup and the shipped table.
+#include "video/ini_reader.h"
 #include "video/mode_table.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,8 @@ TEST(ModeLineParse, BrokenLinesSayWhy) {
         {"X,1,2;3,4,5,6", false, "semicolon comes before"},
         {"X,1;2", false, "1 comma"},
         {"X,-1,2,3,4,5;", true, "DE horizontal start -1"}, // parses, but does not fit 16 bits
-        {"X,1,2,3,4,65536;", true, "PLL Htotal 65536"}};
+        {"X,1,2,3,4,65536;", true, "PLL Htotal 65536"},
+        {"X,1,1e400,3,4,5;", true, "DE horizontal stop \"1e400\" is too large"}};
     for (auto [line, parses, why] : cases) {
         EXPECT_NE(ModeLineProblem(line).find(why), std::string::npos)
             << line << ": " << ModeLineProblem(line);
@@ -107,6 +109,7 @@ TEST(ModeTableRead, DamagedFilesKeepTheGoodModesAndSayWhatIsWrong) {
         {table("modes 1", numberedModes(3)), 1, "at least 2"},
         {table("modes 40", numberedModes(40)), 33, "first 33"},
         {table("modes 05", numberedModes(3)), 3, "only 3 mode line(s)"},
+        {table("modes 02", {"A,1,2,3,4,5;", std::string(1 << 20, 'x')}), 1, "(1048576 characters)"},
     };
     for (const Case& c : cases) {
         const ModeTable t = ParseModeTable(c.text);
@@ -205,4 +208,28 @@ TEST(ShippedTable, LoadsCleanlyWithCrLfAndPublishedTimings) {
                                        double(vStart + vActive), double(total)}))
             << name;
     }
+}
+
+// Config.ini's [USB] identifiers: hexadecimal 0..FFFF; anything else is refused with its
+// line and the default used. A byte-order mark does not hide the first section.
+TEST(ConfigIni, UsbIdentifiersAreCheckedAndAByteOrderMarkIsSkipped) {
+    const std::tuple<const char*, std::uint16_t, std::uint16_t, const char*> cases[] = {
+        {"\xEF\xBB\xBF[USB]\r\nVendorID=abcd\r\nProductID=0x0001\r\n", 0xABCD, 0x0001, ""},
+        {"[USB]\nVendorID=12345\n", 0x1209, 0x1004,
+         "line 2: VendorID \"12345\" is not a USB identifier (hexadecimal 0 to FFFF); the "
+         "default 1209 is used"},
+        {"[usb]\n\nProductID=FFFF1209\nVendorID=-1\n", 0x1209, 0x1004, "line 4: VendorID"},
+        {"[USB]\nVendorID=\n", 0x1209, 0x1004, ""},
+    };
+    const fs::path path =
+        fs::temp_directory_path() / ("korva-config-" + std::to_string(std::random_device{}()));
+    for (auto [text, vendor, product, problem] : cases) {
+        std::ofstream(path, std::ios::binary) << text;
+        const UsbMatchSetting s = ReadUsbMatch(path.string(), MatchEntry{});
+        EXPECT_EQ(s.match.vendorId, vendor) << text;
+        EXPECT_EQ(s.match.productId, product) << text;
+        EXPECT_EQ(s.problems.empty(), !*problem) << text;
+        EXPECT_TRUE(!*problem || mentions(s.problems, problem)) << text;
+    }
+    fs::remove(path);
 }
