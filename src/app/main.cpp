@@ -1,8 +1,8 @@
 #include "app/form1.h"
-#include "ui/prompts.h"
 #include "device/capture_layer.h"
 #include "device/libusb_layer.h"
 #include "device/sim_board.h"
+#include "ui/prompts.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -39,7 +39,6 @@ class Application : public QApplication {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    Application app(argc, argv);
     QApplication::setApplicationName("korva726eval");
     QApplication::setApplicationVersion(KORVA_VERSION);
 
@@ -54,6 +53,16 @@ int main(int argc, char* argv[]) {
     QCommandLineOption verbose("verbose",
                                "Print the USB layer's diagnostic trace on standard error.");
     parser.addOptions({simulate, capture, verbose});
+    // --help, --version and a command line in error print and end before the window system
+    // is reached, so that they work without a display (over ssh, in scripts).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments) || parser.isSet("help") || parser.isSet("version")) {
+        QCoreApplication textOnly(argc, argv);
+        parser.process(textOnly);
+    }
+    Application app(argc, argv);
     parser.process(app);
 
     if (parser.isSet(verbose)) {
