@@ -215,6 +215,13 @@ ModeTableLocation FindModeTable(const std::string& workingDir,
 
 ModeTableLocation FindModeTable(const std::string& workingDir) {
     std::vector<std::string> dirs;
+#ifdef KORVA_DATADIR_FROM_BINDIR
+    // The data folder of the install the running program belongs to.
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        dirs.push_back((exe.parent_path() / KORVA_DATADIR_FROM_BINDIR).lexically_normal().string());
+#endif
 #ifdef KORVA_DATADIR
     dirs.emplace_back(KORVA_DATADIR);
 #endif

@@ -52,7 +52,8 @@ struct ModeTableLocation {
     std::string note; // which fallback was taken (empty when found in the working directory)
 };
 
-// mode_table.dat in the working directory ("" = the current directory), else in the
+// mode_table.dat in the working directory ("" = the current directory), else in the data
+// folder beside the running program's install (<bin>/../share/korva726eval), else in the
 // installed data directory, else in the source tree's data folder (so that a program run
 // from the build tree finds the shipped table).
 ModeTableLocation FindModeTable(const std::string& workingDir);
