@@ -205,7 +205,8 @@ void Commands::list() {
         return;
     }
     const UsbBoardList found = ListUsbBoards(session_.match());
-    if (!found.error.empty()) throw CommandError(kFailure, found.error);
+    if (!found.error.empty())
+        throw CommandError(kFailure, "the USB devices cannot be listed: " + found.error);
     nlohmann::json boards = nlohmann::json::array();
     for (const UsbBoard& b : found.boards) {
         if (!options_.json) print(DescribeUsbBoard(b) + "\n");

@@ -78,7 +78,8 @@ void Session::start() {
 
 void Session::chooseUsbBoard() {
     const UsbBoardList list = ListUsbBoards(match_);
-    if (!list.error.empty()) throw CommandError(kFailure, list.error);
+    if (!list.error.empty())
+        throw CommandError(kFailure, "no KORVA726EVAL board can be reached: " + list.error);
     const std::optional<std::string> id =
         options_.device.empty() ? std::nullopt : std::optional(options_.device);
     const UsbBoardChoice choice = ChooseUsbBoard(list.boards, id, match_);

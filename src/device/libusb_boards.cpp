@@ -52,8 +52,8 @@ UsbBoardList ListUsbBoards(const MatchEntry& match) {
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(ctx, &list);
     if (n < 0) {
-        result.error = std::string("the USB devices cannot be listed: ") +
-                       libusb_error_name(static_cast<int>(n));
+        result.error =
+            std::string("libusb_get_device_list failed: ") + libusb_error_name(static_cast<int>(n));
         libusb_exit(ctx);
         return result;
     }
