@@ -189,9 +189,13 @@ DumpParseResult ReadDumpFile(const std::string& path) {
 std::string WriteFileAtomically(const std::string& path, std::string_view content) {
     namespace fs = std::filesystem;
     static std::atomic<unsigned> counter{0};
-    const fs::path target(path);
+    // A symbolic link keeps pointing where it did: the file it names is replaced.
+    std::error_code ec;
+    fs::path target(path);
+    if (fs::is_symlink(target, ec))
+        if (const fs::path real = fs::canonical(target, ec); !ec) target = real;
     struct stat old {};
-    const bool exists = ::stat(path.c_str(), &old) == 0;
+    const bool exists = ::stat(target.c_str(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode)) return "it is a folder";
 
     // The temporary file sits beside the target, so that the rename never crosses file
@@ -229,7 +233,7 @@ std::string WriteFileAtomically(const std::string& path, std::string_view conten
         ::unlink(temp.c_str());
         return std::strerror(error);
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (std::rename(temp.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temp.c_str());
         return std::strerror(error);
