@@ -1,12 +1,12 @@
 #include "dump_commands.h"
 
+#include "afe_ops.h"
 #include "dump_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <cmath>
 
 namespace korva {
@@ -68,39 +68,23 @@ void DumpCommands::Save() {
                           QStringLiteral("File exists.  Press OK to overwrite, Cancel to abort.")))
         return;
 
-    // The new contents go to a temporary file beside the target, which replaces the old
-    // file only once everything is written: a failure never leaves half a dump behind.
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        fail(kSaveTitle, QStringLiteral("The registers could not be saved to \"%1\": %2")
-                             .arg(shown(name), file.errorString()));
-        return;
-    }
     const bool all = hiddenModesShown_ && hiddenModesShown_();
-    const std::string header = DumpHeader();
-    bool ok = file.write(header.data(), static_cast<qint64>(header.size())) ==
-              static_cast<qint64>(header.size());
-    for (int a = 0; ok && a < kAfeRegisterCount; ++a) {
-        const QString text = boxText_ ? boxText_(a) : QString();
-        const std::string line = DumpLine(a, text.toLatin1().toStdString(), all) + "\r\n";
-        ok = file.write(line.data(), static_cast<qint64>(line.size())) ==
-             static_cast<qint64>(line.size());
-        if (ok) setProgress(stepValue(a));
+    RegisterTexts texts;
+    for (int a = 0; a < kAfeRegisterCount; ++a) {
+        texts[static_cast<std::size_t>(a)] =
+            boxText_ ? boxText_(a).toLatin1().toStdString() : std::string();
+        setProgress(stepValue(a));
     }
-    if (!ok) {
-        const QString why = file.errorString();
-        file.cancelWriting();
+    // The file is replaced only once the whole new content is safely written.
+    const std::string error =
+        WriteFileAtomically(QFile::encodeName(name).toStdString(), FormatDump(texts, all));
+    if (!error.empty()) {
         fail(kSaveTitle, QStringLiteral("The registers could not be saved to \"%1\": %2. "
                                         "The file was not changed.")
-                             .arg(shown(name), why));
+                             .arg(shown(name), QString::fromStdString(error)));
         return;
     }
     setProgress(0);
-    if (!file.commit()) {
-        fail(kSaveTitle, QStringLiteral("The registers could not be saved to \"%1\": %2. "
-                                        "The file was not changed.")
-                             .arg(shown(name), file.errorString()));
-    }
 }
 
 void DumpCommands::Load() {
@@ -114,44 +98,21 @@ void DumpCommands::Load() {
                              .arg(shown(name), why));
     };
 
-    QFile file(name);
-    if (!QFileInfo(name).isFile()) {
-        refuse(QFileInfo::exists(name) ? QStringLiteral("it is not a file")
-                                       : QStringLiteral("the file does not exist"));
-        return;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        refuse(file.errorString());
-        return;
-    }
-    if (file.size() > static_cast<qint64>(kDumpMaxBytes)) {
-        refuse(
-            QStringLiteral("it is %1 bytes long, far more than a register dump").arg(file.size()));
-        return;
-    }
-    const QByteArray content = file.read(static_cast<qint64>(kDumpMaxBytes) + 1);
-    const bool readFailed = file.error() != QFileDevice::NoError;
-    const QString readError = file.errorString();
-    file.close();
-    if (readFailed) {
-        refuse(readError);
-        return;
-    }
-
-    const DumpParseResult parsed =
-        ParseDump(std::string_view(content.constData(), static_cast<std::size_t>(content.size())));
+    const DumpParseResult parsed = ReadDumpFile(QFile::encodeName(name).toStdString());
     if (!parsed.values) {
         refuse(QString::fromStdString(parsed.error));
         return;
     }
-
-    for (int a = 0; a < kAfeRegisterCount; ++a) {
-        board_.WriteByte_AFE(a, (*parsed.values)[static_cast<std::size_t>(a)]);
-        if (board_.link().halted()) return; // the error has been reported; the program ends
-        setProgress(stepValue(a));
-    }
+    if (!WriteDumpValues(board_, *parsed.values, [this](int a) { setProgress(stepValue(a)); }))
+        return; // the error has been reported; the program ends
     setProgress(0);
     if (readAllRegisters_) readAllRegisters_();
+    if (board_.link().halted()) return;
+    if (const int skipped = parsed.skipped(); skipped > 0)
+        prompts_.message(
+            parent_, Prompts::Icon::Information, kLoadTitle,
+            QStringLiteral("Loaded \"%1\". %2.")
+                .arg(shown(name), QString::fromStdString(SkippedRegistersText(skipped))));
 }
 
 } // namespace korva

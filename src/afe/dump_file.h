@@ -19,7 +19,9 @@ constexpr int kDumpLines = kDumpHeaderLines + kAfeRegisterCount; // 68
 constexpr std::size_t kDumpMaxBytes = 64 * 1024;
 
 using RegisterTexts = std::array<std::string, kAfeRegisterCount>;
-using RegisterValues = std::array<std::uint8_t, kAfeRegisterCount>;
+// What a dump file says of each register: a value, or nothing when its line holds none
+// (a box that had not been read when the file was saved).
+using DumpValues = std::array<std::optional<std::uint8_t>, kAfeRegisterCount>;
 
 // The two header lines, each with its CR LF.
 std::string DumpHeader();
@@ -31,24 +33,47 @@ std::string DumpLine(int address, std::string_view boxText, bool hiddenModesShow
 
 // The whole file, CR LF after every line. boxTexts[k] is the text of the box of register k.
 std::string FormatDump(const RegisterTexts& boxTexts, bool hiddenModesShown);
+// The texts the boxes show after a read of all registers: two upper-case hex digits each.
+RegisterTexts DumpTexts(const RegisterValues& values);
 
 // The splitting into lines the loader uses: CR LF, a lone CR or a bare LF end a line; a
 // last line without a line end still counts.
 std::vector<std::string> SplitDumpLines(std::string_view content);
 
-// The value of one register line: its last two characters (all of it when shorter) read as
-// hexadecimal leniently, so blanks or other text there give 0 or a partial value.
-std::uint8_t DumpLineValue(std::string_view line);
+// One register line as the loader reads it: ": 0x" and then the value field, which is
+// the rest of the line. A field of two hex digits is the value; a field of at most two
+// characters without any hex digit is no value (the register is left as it is); anything
+// else is a problem, said in plain words.
+struct DumpLineReading {
+    std::optional<std::uint8_t> value;
+    std::string problem; // empty when the line has the shape of a register line
+};
+DumpLineReading ReadDumpLine(std::string_view line);
 
 struct DumpParseResult {
-    std::optional<RegisterValues> values; // set when the file is a usable dump
-    std::string error;                    // otherwise what is wrong with it, in plain words
+    std::optional<DumpValues> values; // set when the file is a usable dump
+    std::string error;                // otherwise what is wrong with it, naming the line
+    // Registers whose lines hold no value.
+    int skipped() const;
 };
 
-// Checks the whole content first and only then takes the values: lines 1 and 2 are
-// skipped, the next 66 lines in order are registers 0x00..0x41 (names are not read),
-// anything after line 68 is ignored. Content that is not text (NUL or other control
-// bytes than tab, CR and LF) or that has fewer than 68 lines gives an error instead.
+// Checks the whole content before anything is taken from it: text only (no NUL or other
+// control bytes than tab, CR and LF), at least 68 lines, and lines 3 to 68 each a register
+// line in address order (names are not read). Lines 1 and 2 and anything after line 68
+// are not read.
 DumpParseResult ParseDump(std::string_view content);
+
+// What a load says when some registers had no value in the file: "3 registers were left
+// as they were: their lines hold no value (not read before the file was saved)".
+std::string SkippedRegistersText(int skipped);
+
+// Reads and checks a dump file. The error says what is wrong without naming the file.
+DumpParseResult ReadDumpFile(const std::string& path);
+
+// Replaces the file at `path` with `content`, or leaves it as it was: the content goes to
+// a temporary file in the same folder, is flushed and synced (every step checked), and
+// only then takes the file's place. On any failure the temporary file is removed and the
+// text of the failure is returned; an empty result means the file was written.
+std::string WriteFileAtomically(const std::string& path, std::string_view content);
 
 } // namespace korva

@@ -15,6 +15,9 @@ constexpr int kAfeRegisterCount = 66; // 0x00 .. 0x41
 constexpr int kAfeLastAddress = 0x41;
 constexpr int kMirrorOffset = 88; // boxes 122, 123, 125 mirror 0x22, 0x23, 0x25
 
+// The values of all registers, index = address.
+using RegisterValues = std::array<std::uint8_t, kAfeRegisterCount>;
+
 enum class RegisterTab { User, Test };
 enum class Gang { None, Gain, Offset };
 

@@ -212,6 +212,9 @@ void LibusbLayer::processQueued() {
 }
 
 void LibusbLayer::arrived(libusb_device* device) {
+    if (onlyBus_ != 0 && (libusb_get_bus_number(device) != onlyBus_ ||
+                          libusb_get_device_address(device) != onlyAddress_))
+        return;
     {
         // A board present at registration may be reported twice (enumeration and arrival).
         std::lock_guard lock(devicesMutex_);

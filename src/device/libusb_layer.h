@@ -48,6 +48,9 @@ class LibusbLayer : public UsbLayer {
     // libusb's name and description of the error, "LIBUSB_ERROR_TIMEOUT: Operation timed out".
     std::string stat2Str(Status s) override;
 
+    // Before init: of the matching boards, open only the one at this bus and address.
+    void openOnly(int bus, int address) { onlyBus_ = bus, onlyAddress_ = address; }
+
     // The message given (once per run) when a matching board cannot be opened for lack
     // of permission.
     static std::string permissionNotice(const MatchEntry& match);
@@ -89,6 +92,8 @@ class LibusbLayer : public UsbLayer {
     std::vector<std::shared_ptr<const std::vector<PipeInfo>>> pipeTables_;
 
     std::atomic<bool> permissionNoticeGiven_{false};
+    int onlyBus_ = 0; // 0: every matching board
+    int onlyAddress_ = 0;
 };
 
 } // namespace korva

@@ -58,6 +58,13 @@ std::uint64_t DataPacketCount(std::uint64_t length) {
 DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
                                  const std::function<void(bool)>& setDownloadButtonVisible,
                                  PipeTransferRecord* transferRecord) {
+    return DownloadBitstreamFile(link, inDir(workingDir, kBitstreamFileName),
+                                 setDownloadButtonVisible, transferRecord);
+}
+
+DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::path& file,
+                                     const std::function<void(bool)>& setDownloadButtonVisible,
+                                     PipeTransferRecord* transferRecord) {
     DataPipeResult result;
     result.outcome = DataPipeResult::Outcome::Reported;
     if (link.halted()) return result; // the program is ending: nothing more goes out
@@ -68,7 +75,7 @@ DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path&
 
     std::ifstream in;
     std::uint64_t length = 0;
-    if (!openExisting(inDir(workingDir, kBitstreamFileName), in, length, result.error)) {
+    if (!openExisting(file, in, length, result.error)) {
         result.outcome = DataPipeResult::Outcome::FileProblem;
         return result;
     }

@@ -45,6 +45,11 @@ DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path&
                                  const std::function<void(bool)>& setDownloadButtonVisible,
                                  PipeTransferRecord* transferRecord = nullptr);
 
+// The same steps for a bitstream file named by its path.
+DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::path& file,
+                                     const std::function<void(bool)>& setDownloadButtonVisible,
+                                     PipeTransferRecord* transferRecord = nullptr);
+
 // The data-pipe probe: validity check, the bytes of "fpgatop.Bit" in workingDir handed to
 // showText (rendered by ProbeFileText), 64 zero bytes written on pipe 0x05 and 64 bytes
 // read from pipe 0x85 (not used). Any failure of the check or the transfers: ErrMsg 0.

@@ -1,6 +1,7 @@
 #include "csc.h"
 
 #include "device/board.h"
+#include "mode_setup.h"
 
 #include <QPushButton>
 
@@ -37,18 +38,17 @@ void CscControl::CSC_Click() {
 }
 
 void CscControl::CSC_Enable() {
-    if (write(kEnabledValue)) show(true);
+    if (write(true)) show(true);
 }
 
 void CscControl::CSC_Disable() {
-    if (write(kDisabledValue)) show(false);
+    if (write(false)) show(false);
 }
 
-bool CscControl::write(int value) {
-    board_.WriteByte_FPGA(kControlRegister, value);
+bool CscControl::write(bool on) {
     // A failed write has been reported and the program is ending; the button must not
     // claim a state the converter never reached.
-    return !board_.link().halted();
+    return SetConverter(board_, on);
 }
 
 void CscControl::show(bool on) {

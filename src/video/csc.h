@@ -15,9 +15,6 @@ class Board;
 class CscControl : public QObject {
     Q_OBJECT
   public:
-    static constexpr int kControlRegister = 0x1B;
-    static constexpr int kEnabledValue = 0x21;
-    static constexpr int kDisabledValue = 0x01;
     static const char* const kEnabledCaption;
     static const char* const kDisabledCaption;
 
@@ -33,7 +30,7 @@ class CscControl : public QObject {
     bool enabled() const;
 
   private:
-    bool write(int value);
+    bool write(bool on);
     void show(bool on);
 
     QPointer<QPushButton> button_;

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 
-#include "ui/prompts.h"
-#include "ui/twips.h"
 #include "device/board.h"
 #include "device/textnum.h"
+#include "mode_setup.h"
 #include "mode_table.h"
+#include "ui/prompts.h"
+#include "ui/twips.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -26,29 +27,13 @@ namespace {
 
 const char* const kCaption = "Video Input and Video Mode Select";
 
-// What OK programs for each connector.
-struct Connector {
-    const char* caption;
-    int inputConfig;       // AFE "Input Config (0x05)"
-    const char* boxText;   // shown in the register panel's box for 0x05
-    int muxChannel;        // TM6185 channel, -1: the multiplexer is left alone
-    int syncMode;          // SQ7302 mode, -1: the sync separator is left alone
-    bool converterOn;      // with AutoEnableCSC ticked: CSC_Enable, else CSC_Disable
-    std::array<int, 4> at; // position inside Frame1, twips
-};
-
-constexpr int kInputConfigRegister = 0x05;
-constexpr int kPllHtotalMsb = 0x0E;
-constexpr int kPllHtotalLsb = 0x0F;
-constexpr int kDeFirstFpgaRegister = 28; // 0x1C..0x23: Hstart, Hstop, Vstart, Vstop
-
-const Connector kConnectorTable[ModeDialog::kConnectors] = {
-    {"VGA 1", 0x00, "00", -1, -1, false, {360, 240, 1095, 255}},
-    {"VGA 2", 0x01, "01", 0, 3, false, {360, 600, 975, 195}},
-    {"Component 1", 0x0D, "0D", 1, 0, true, {360, 960, 1335, 255}},
-    {"Component 2", 0x0D, "0D", 2, 0, true, {360, 1320, 1335, 255}},
-    {"Composite 1", 0x0D, "0D", 3, 0, true, {360, 1680, 1335, 255}},
-};
+// Where each connector's button stands inside Frame1 (twips); what each one programs is
+// the connector table of the mode set-up.
+const std::array<int, 4> kConnectorAt[ModeDialog::kConnectors] = {{360, 240, 1095, 255},
+                                                                  {360, 600, 975, 195},
+                                                                  {360, 960, 1335, 255},
+                                                                  {360, 1320, 1335, 255},
+                                                                  {360, 1680, 1335, 255}};
 
 // A check box whose caption wraps over several lines, as the long caption here needs;
 // the whole box, caption included, takes the click.
@@ -114,13 +99,13 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
     connectorGroup_->setObjectName("InputConnectorSelect");
     connectorGroup_->setExclusive(true);
     for (int i = 0; i < kConnectors; ++i) {
-        const Connector& c = kConnectorTable[i];
-        auto* b = new QRadioButton(c.caption, frame1_);
+        const std::array<int, 4>& at = kConnectorAt[i];
+        auto* b = new QRadioButton(Connectors()[static_cast<std::size_t>(i)].caption, frame1_);
         b->setObjectName(QString("InputConnectorSelect_%1").arg(i));
         // The group box's caption takes the top of the frame here (it sits on the border
         // in the original layout): move the buttons below it and give them room for the
         // style's indicator.
-        b->setGeometry(twRect(c.at[0], c.at[1] + 120, c.at[2], std::max(c.at[3], 285)));
+        b->setGeometry(twRect(at[0], at[1] + 120, at[2], std::max(at[3], 285)));
         connectorGroup_->addButton(b, i);
         inputConnectorSelect_[i] = b;
     }
@@ -221,51 +206,33 @@ void ModeDialog::OKButton_Click() {
         if (stopped()) return;
     }
 
-    // Then the DE window once more, directly, from the boxes as they now stand.
-    BytePair split[4];
-    for (int k = 0; k < 4; ++k) {
-        const auto pair = SplitWord(ReadNumber(boxes[k]->text().toStdString()));
-        if (!pair) {
+    // Then the board set-up, starting with the DE window once more, written directly from
+    // the boxes as they now stand.
+    ModeSettings setup;
+    for (int k = 0; k < kDeCounts; ++k) {
+        setup.de[static_cast<std::size_t>(k)] = ReadNumber(boxes[k]->text().toStdString());
+        if (!SplitWord(setup.de[static_cast<std::size_t>(k)])) {
             refuse(QString("The DE box now shows \"%1\", which is outside 0..65535.")
                        .arg(boxes[k]->text()));
             return;
         }
-        split[k] = *pair;
     }
-    Board& board = host_.board();
-    for (int k = 0; k < 4; ++k) {
-        board.WriteByte_FPGA(kDeFirstFpgaRegister + 2 * k, split[k].high);
-        if (stopped()) return;
-        board.WriteByte_FPGA(kDeFirstFpgaRegister + 2 * k + 1, split[k].low);
-        if (stopped()) return;
-    }
-
-    const BytePair htotal = *SplitWord(mode.pllHtotal);
-    board.WriteByte_AFE(kPllHtotalMsb, htotal.high);
-    if (stopped()) return;
-    board.WriteByte_AFE(kPllHtotalLsb, htotal.low);
-    if (stopped()) return;
-
-    const int connector = connectorGroup_->checkedId();
-    if (connector >= 0 && connector < kConnectors) {
-        const Connector& c = kConnectorTable[connector];
-        board.WriteByte_AFE(kInputConfigRegister, c.inputConfig);
-        if (stopped()) return;
-        host_.setRegisterBoxText(kInputConfigRegister, c.boxText);
-        if (c.muxChannel >= 0) {
-            board.TM6185Channel_Select(c.muxChannel);
-            if (stopped()) return;
-            board.SQ7302Channel_Select(c.syncMode);
-            if (stopped()) return;
-        }
-        if (autoEnableCSC_->isChecked()) {
-            if (c.converterOn)
-                host_.CSC_Enable();
-            else
-                host_.CSC_Disable();
-            if (stopped()) return;
-        }
-    }
+    setup.pllHtotal = mode.pllHtotal;
+    if (const int connector = connectorGroup_->checkedId();
+        connector >= 0 && connector < kConnectors)
+        setup.connector = connector;
+    setup.switchConverter = autoEnableCSC_->isChecked();
+    ModeSetupHooks hooks;
+    hooks.inputConfigWritten = [this](std::uint8_t value) {
+        host_.setRegisterBoxText(0x05, QString::fromStdString(HexByte(value)));
+    };
+    hooks.switchConverter = [this](bool on) {
+        if (on)
+            host_.CSC_Enable();
+        else
+            host_.CSC_Disable();
+    };
+    if (!ApplyModeSetup(host_.board(), setup, hooks)) return;
 
     hide();
     host_.ReadAllRegisterButton_Click();

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "mode_dialog_host.h"
+#include "mode_setup.h"
 
 #include <QDialog>
 #include <string>
@@ -26,7 +27,7 @@ namespace korva {
 class ModeDialog : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kConnectors = 5;
+    static constexpr int kConnectors = kConnectorCount;
 
     explicit ModeDialog(ModeDialogHost& host, QWidget* parent = nullptr);
 

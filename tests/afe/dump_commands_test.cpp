@@ -81,7 +81,7 @@ TEST(DumpCommands, DialogSetUpAndDefaultSuffix) {
     EXPECT_EQ(r.commands.suggestedName(), r.path("plain.TXT"));
 }
 
-TEST(DumpCommands, SaveBeforeAnyReadLoadsAsZeros) {
+TEST(DumpCommands, SaveBeforeAnyReadLoadsAsNothingWritten) {
     Rig r;
     r.save(r.path("empty.txt"));
     const QList<QByteArray> lines = r.file(r.path("empty.txt")).split('\n');
@@ -95,17 +95,19 @@ TEST(DumpCommands, SaveBeforeAnyReadLoadsAsZeros) {
     EXPECT_EQ(r.progressSeen[r.progressSeen.size() - 2], 100);
     EXPECT_EQ(r.progressSeen.back(), 0);
 
+    // Lines without a value leave their registers as they are, and the load says so.
+    r.boxes[0x10] = "5A";
+    r.save(r.path("one.txt"));
     r.progressSeen.clear();
-    Writes zeros;
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        zeros.emplace_back(a, 0);
-    EXPECT_EQ(r.load(r.path("empty.txt")), zeros);
+    EXPECT_EQ(r.load(r.path("one.txt")), (Writes{{0x10, 0x5A}}));
     EXPECT_EQ(r.reads, 1); // then one read-back of all registers
     // One step per register on the way, then back to 0.
     EXPECT_EQ(r.progressSeen.size(), 66u);
     EXPECT_EQ(r.progressSeen[r.progressSeen.size() - 2], 100);
     EXPECT_EQ(r.progressSeen.back(), 0);
-    EXPECT_TRUE(r.prompts.messages.empty());
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    EXPECT_TRUE(r.prompts.messages[0].text.contains("65 registers were left as they were"))
+        << r.prompts.messages[0].text.toStdString();
     EXPECT_TRUE(r.sink.codes.empty());
 }
 
@@ -205,6 +207,7 @@ TEST(DumpCommands, ShortBinaryOrMissingFilesWriteNothingAndSayWhy) {
 
 TEST(DumpCommands, LoadStopsAtAReportedFailure) {
     Rig r;
+    r.boxes.fill("11");
     r.save(r.path("regs.txt"));
     r.sim.clearLog();
     r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)

@@ -3,6 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
 using namespace korva;
 
 namespace {
@@ -50,34 +60,39 @@ TEST(DumpFormat, BoxTextIsWrittenVerbatimExceptLineBreaks) {
     EXPECT_EQ(DumpLine(0x05, "1\r\n", false), name + ": 0x1  ");
 }
 
-TEST(DumpRead, ValueIsTheLastTwoCharactersReadLeniently) {
-    const std::pair<const char*, int> cases[] = {
-        {"Anything at all: 0x7F", 0x7F},
-        {"Input Config (0x05): 0x", 0x00},    // empty box
-        {"Input Config (0x05): 0x  ", 0x00},  // two blanks
-        {"Input Config (0x05): 0x7F ", 0x0F}, // blank after: "F " reads F
-        {"x: 0xA", 0x00},                     // "xA": no digit before x
-        {"x: 0x3g", 0x03},                    // digits up to the first other
-        {"ff", 0xFF},
-        {"C", 0x0C}, // shorter than two: all of it
-        {"", 0x00}};
-    for (auto [line, value] : cases)
-        EXPECT_EQ(DumpLineValue(line), value) << line;
+TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
+    struct Case {
+        const char* line;
+        int value; // -1: no value (register left alone)
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"Anything at all: 0x7F", 0x7F, ""},
+        {"Red Gain (0x06): 0xa0", 0xA0, ""},
+        {"Input Config (0x05): 0x", -1, ""},   // never read when saved
+        {"Input Config (0x05): 0x  ", -1, ""}, // two blanks
+        {"Input Config (0x05): 0x7F ", -1, "not two hexadecimal digits"},
+        {"Hsync Mask Ctrl (0x41): 0x4", -1, "not two hexadecimal digits"}, // cut off
+        {"x: 0x3g", -1, "not two hexadecimal digits"},
+        {"Red Gain (0x06) 0x80", -1, "no \": 0x\""},
+        {"", -1, "no \": 0x\""}};
+    for (const Case& c : cases) {
+        const DumpLineReading r = ReadDumpLine(c.line);
+        EXPECT_EQ(r.value ? int(*r.value) : -1, c.value) << c.line;
+        EXPECT_NE(r.problem.find(c.problem), std::string::npos) << c.line << ": " << r.problem;
+        EXPECT_EQ(r.problem.empty(), *c.problem == '\0') << c.line;
+    }
 }
 
 TEST(DumpRead, EveryValueRoundTripsWithEitherNaming) {
     RegisterValues v{};
-    RegisterTexts t;
-    for (int a = 0; a < kAfeRegisterCount; ++a) {
-        v[a] = static_cast<std::uint8_t>(0xFF - a * 3);
-        char buf[3];
-        std::snprintf(buf, sizeof buf, "%02X", v[a]);
-        t[a] = buf;
-    }
+    DumpValues expected{};
+    for (int a = 0; a < kAfeRegisterCount; ++a)
+        expected[a] = v[a] = static_cast<std::uint8_t>(0xFF - a * 3);
     for (bool flag : {false, true}) {
-        const auto r = ParseDump(FormatDump(t, flag));
+        const auto r = ParseDump(FormatDump(DumpTexts(v), flag));
         ASSERT_TRUE(r.values) << r.error;
-        EXPECT_EQ(*r.values, v);
+        EXPECT_EQ(*r.values, expected);
     }
 }
 
@@ -94,18 +109,58 @@ TEST(DumpRead, LineEndsOfEveryKindAndExtraLines) {
         EXPECT_EQ(ParseDump(text).values, expected.values) << ParseDump(text).error;
 }
 
-TEST(DumpRead, ShortOrBinaryFilesAreRefusedWhole) {
+TEST(DumpRead, FilesOfAnotherShapeAreRefusedWhole) {
     std::string withNul = dumpWith("\r\n");
     withNul[100] = '\0';
+    std::string cut = dumpWith("\r\n");
+    cut.resize(cut.size() - 3); // inside the last value
+    std::string readme = "# README\n\n";
+    for (int i = 0; i < 80; ++i)
+        readme += "Some text, line " + std::to_string(i) + "\n";
     const std::pair<std::string, const char*> cases[] = {
         {dumpWith("\r\n", 40), "42 lines"},
         {dumpWith("\r\n", 65), "67 lines"},
         {"", "0 lines"},
         {withNul, "not a text file"},
-        {dumpWith("\r\n") + "\x01\x02", "not a text file"}}; // even past line 68
+        {dumpWith("\r\n") + "\x01\x02", "not a text file"}, // even past line 68
+        {"\r\n" + dumpWith("\r\n"), "line 3 (register 0x00): it has no \": 0x\""},
+        {cut, "line 68 (register 0x41): the value \"C\""},
+        {readme, "line 3 (register 0x00)"}};
     for (const auto& [text, why] : cases) {
         const auto r = ParseDump(text);
         EXPECT_FALSE(r.values) << why;
         EXPECT_NE(r.error.find(why), std::string::npos) << r.error;
     }
+}
+
+TEST(DumpSave, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("korva-save-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string path = (dir / "regs.txt").string();
+    std::ofstream(path) << "old";
+    const auto contents = [&] {
+        std::stringstream ss;
+        ss << std::ifstream(path).rdbuf();
+        return ss.str();
+    };
+    const std::string dump = FormatDump(DumpTexts(RegisterValues{}), false);
+    // A file size limit below the dump's size makes the write fail as a full disk does,
+    // in a child process so that the limit stays there.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+        ::_exit(WriteFileAtomically(path, dump) == std::strerror(EFBIG) ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "the failed write was not reported";
+    EXPECT_EQ(contents(), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    EXPECT_EQ(WriteFileAtomically(path, dump), "");
+    EXPECT_EQ(contents(), dump);
+    fs::remove_all(dir);
 }

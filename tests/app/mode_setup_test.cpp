@@ -1,9 +1,11 @@
 // Video mode setup through the real main window: the mode dialog, the DE generator and
 // the grid working together on the simulated board.
+#include "support/board_rig.h"
 #include "support/form_rig.h"
 #include "tools/fpga_grid.h"
 #include "video/de_generator.h"
 #include "video/mode_dialog.h"
+#include "video/mode_setup.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -144,3 +146,22 @@ TEST_F(ModeSetup, TypingIntoTheDeBoxWritesTheGridAsItGoes) {
     EXPECT_EQ(r.form->fpgaGrid().XilinxReg(31)->text(), "66");
 }
 
+TEST_F(ModeSetup, DialogOkAndTheCoreSetUpLeaveTheSameBoard) {
+    test::BoardRig core;
+    auto* combo = dlg<QComboBox>("Combo1");
+    for (int connector = 0; connector < kConnectorCount; ++connector) {
+        SCOPED_TRACE(connector);
+        combo->setCurrentIndex(connector % 2);
+        dlg<QRadioButton>(("InputConnectorSelect_" + std::to_string(connector)).c_str())->click();
+        dialog().OKButton_Click();
+        const auto settings = ModeSettingsFromLine(
+            dialog().ModeLines()[static_cast<std::size_t>(connector % 2)], connector, true);
+        ASSERT_TRUE(settings && ApplyModeSetup(core.board, *settings));
+        for (int a = 0; a < SimBoard::kAfeRegisters; ++a)
+            EXPECT_EQ(r.sim.afe(a), core.sim.afe(a)) << "AFE " << a;
+        for (int a = 0; a < 256; ++a)
+            EXPECT_EQ(r.sim.fpga(a), core.sim.fpga(a)) << "FPGA " << a;
+        EXPECT_EQ(r.sim.muxChannel(), core.sim.muxChannel());
+        EXPECT_EQ(r.sim.syncMode(), core.sim.syncMode());
+    }
+}

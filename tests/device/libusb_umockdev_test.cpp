@@ -3,6 +3,7 @@
 // claims and transfers exactly as with the real board.
 #include "device/board.h"
 #include "device/exchange.h"
+#include "device/libusb_boards.h"
 #include "device/libusb_layer.h"
 #include "support/recording_sink.h"
 #include "umockdev_board.h"
@@ -165,6 +166,36 @@ TEST(LibusbAttach, HotPlugAttachesOnlyTheBoardWithMatchingIdentifiers) {
     EXPECT_EQ(r.link.CheckDevice(), status::Success);
     EXPECT_EQ(r.stranger->opens(), 0); // never even opened
     EXPECT_EQ(r.board.claims(), 1);
+}
+
+TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
+    Rig r;
+    r.board.plug();
+    r.stranger.emplace(r.bed, kDefaultVendorId, kProductId, 3); // a second board
+    r.stranger->plug();
+    EmulatedBoard other(r.bed, kDefaultVendorId, kProductId + 1, 4); // not a board of ours
+    other.plug();
+    const UsbBoardList found = ListUsbBoards(MatchEntry{});
+    ASSERT_EQ(found.boards.size(), 2u) << found.error;
+    const std::string both = ChooseUsbBoard(found.boards, std::nullopt, MatchEntry{}).error;
+    for (const UsbBoard& b : found.boards) {
+        EXPECT_TRUE(b.accessible);
+        EXPECT_EQ(b.port, "1-" + std::to_string(b.address - 1));
+        EXPECT_NE(both.find("port " + b.port + ", ID 1209:1004"), std::string::npos) << both;
+    }
+    for (const char* id : {"1:3", "001:003", "1-2"}) {
+        const auto chosen = ChooseUsbBoard(found.boards, std::string(id), MatchEntry{});
+        ASSERT_TRUE(chosen.index) << id;
+        EXPECT_EQ(found.boards[*chosen.index].address, 3) << id;
+    }
+    EXPECT_NE(ChooseUsbBoard(found.boards, std::string("1:9"), MatchEntry{})
+                  .error.find("no connected board matches --device 1:9"),
+              std::string::npos);
+    r.layer.openOnly(1, 3);
+    r.start();
+    EXPECT_EQ(r.stranger->claims(), 1);
+    EXPECT_EQ(r.board.claims(), 0);
+    EXPECT_EQ(other.opens(), 0);
 }
 
 TEST(LibusbExchange, OneExchangeCarriesTheExactPacketAndTheReplyReachesTheBuffer) {
