@@ -3,26 +3,10 @@
 #include "device/sim_board.h"
 #include "video/ini_reader.h"
 
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 
 namespace korva::cli {
-namespace {
-
-// A USB identifier from Config.ini: hexadecimal 0..FFFF, "0x" allowed in front.
-std::optional<std::uint16_t> usbId(std::string_view text) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-        text.remove_prefix(2);
-    unsigned v = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v, 16);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || v > 0xFFFF)
-        return std::nullopt;
-    return static_cast<std::uint16_t>(v);
-}
-
-} // namespace
 
 Session::~Session() {
     if (driver_ != 0) layer_->uninit(driver_);
@@ -36,21 +20,10 @@ void Session::readConfig() {
     const std::string ini = (exe.parent_path() / "Config.ini").string();
     const std::string test = ReadProfileString(ini, "Flags", "Test");
     hiddenModes_ = test == "1" || test == "True";
-    struct Key {
-        const char* name;
-        std::uint16_t& id;
-    } keys[] = {{"VendorID", match_.vendorId}, {"ProductID", match_.productId}};
-    for (const Key& k : keys) {
-        const std::string text = ReadProfileString(ini, "USB", k.name);
-        if (text.empty()) continue;
-        if (const auto id = usbId(text))
-            k.id = *id;
-        else
-            std::fprintf(stderr,
-                         "korva726ctl: %s: [USB] %s \"%s\" is not a hexadecimal number "
-                         "0..FFFF; using %04X\n",
-                         ini.c_str(), k.name, text.c_str(), k.id);
-    }
+    const UsbMatchSetting usb = ReadUsbMatch(ini, match_);
+    match_ = usb.match;
+    for (const std::string& problem : usb.problems)
+        std::fprintf(stderr, "korva726ctl: %s\n", problem.c_str());
 }
 
 void Session::start() {
@@ -103,7 +76,11 @@ Board& Session::board() {
 }
 
 void Session::check(const std::string& what) const {
-    if (sink_.failed()) throw CommandError(kFailure, what + ": " + sink_.message());
+    if (!sink_.failed()) return;
+    // The link knows which operation failed and why; without that detail (the board was
+    // not there at all) the sink's own text says so.
+    const auto failure = link_ ? link_->lastFailure() : std::nullopt;
+    throw CommandError(kFailure, what + ": " + (failure ? Describe(*failure) : sink_.message()));
 }
 
 } // namespace korva::cli
