@@ -1,5 +1,6 @@
 #include "register_panels.h"
 
+#include "afe/afe_ops.h"
 #include "afe/register_map.h"
 #include "afe/register_text.h"
 #include "device/textnum.h"
@@ -225,21 +226,14 @@ QLabel* RegisterPanels::KORVA726_Label(int index) const {
 }
 
 void RegisterPanels::ReadAllRegisterButton_Click() {
-    CommandLink& link = board_.link();
-    const std::string first = board_.ReadBurstI2C(kAfeI2cAddress, 0x00, 64);
-    if (link.halted()) return; // the read failed: keep what the boxes showed
+    const auto values = ReadAllAfeRegisters(board_);
+    if (!values) return; // the read failed: keep what the boxes showed
     ProgressPacer pacer(progress_);
-    for (int i = 0; i <= 63; ++i) {
-        boxes_[i]->setText(QString::fromLatin1(first.data() + 2 * i, 2));
-        pacer.setValue(i * 100 / 63);
+    for (int a = 0; a < kAfeRegisterCount; ++a) {
+        showValue(a, (*values)[static_cast<std::size_t>(a)]);
+        if (a <= 63) pacer.setValue(a * 100 / 63);
     }
-    const std::string second = board_.ReadBurstI2C(kAfeI2cAddress, 0x40, 2);
-    if (link.halted()) return;
-    boxes_[64]->setText(QString::fromLatin1(second.data(), 2));
-    boxes_[65]->setText(QString::fromLatin1(second.data() + 2, 2));
     pacer.setValue(0);
-    for (int mirror : {122, 123, 125})
-        boxes_[mirror]->setText(boxes_[AddressOfBox(mirror)]->text());
 }
 
 std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
@@ -268,8 +262,10 @@ void RegisterPanels::KeyUp(int index, int key) {
     });
 }
 
-QString RegisterPanels::readOne(int address) {
-    return QString::fromStdString(board_.ReadBurstI2C(kAfeI2cAddress, address, 1));
+void RegisterPanels::showValue(int address, std::uint8_t value) {
+    const QString text = QString::fromStdString(HexByte(value));
+    boxes_[address]->setText(text);
+    if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(text);
 }
 
 void RegisterPanels::writeBox(int index) {
@@ -286,34 +282,23 @@ void RegisterPanels::writeBox(int index) {
     }
     const auto value = BoxValue(valueText.toStdString());
     if (!value) return; // no hex digit: the user gave no value, the register keeps its own
-    const int address = AddressOfBox(index);
-    board_.WriteByte_AFE(address, *value);
-    if (board_.link().halted()) return;
-    const QString back = readOne(address);
-    if (board_.link().halted()) return;
-    boxes_[address]->setText(back);
-    if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(back);
+    if (const auto done = WriteAfeRegister(board_, AddressOfBox(index), *value))
+        showValue(done->address, done->readBack);
 }
 
-void RegisterPanels::writeGanged(int firstAddress, const QString& value) {
+void RegisterPanels::writeGanged(Gang group, const QString& value) {
     const auto byte = BoxValue(value.toStdString());
     if (!byte) return; // no value given: all three registers keep theirs
-    for (int a = firstAddress; a < firstAddress + 3; ++a) {
-        board_.WriteByte_AFE(a, *byte);
-        if (board_.link().halted()) return;
-    }
-    for (int a = firstAddress; a < firstAddress + 3; ++a) {
-        const QString back = readOne(a);
-        if (board_.link().halted()) return;
-        boxes_[a]->setText(back);
-    }
+    if (const auto done = WriteAfeGanged(board_, group, *byte))
+        for (const AfeWrite& w : *done)
+            showValue(w.address, w.readBack);
 }
 
 void RegisterPanels::WriteGangedGain(const QString& Value) {
-    writeGanged(0x06, Value);
+    writeGanged(Gang::Gain, Value);
 }
 void RegisterPanels::WriteGangedOffset(const QString& Value) {
-    writeGanged(0x09, Value);
+    writeGanged(Gang::Offset, Value);
 }
 
 void RegisterPanels::ReadRegCommand_Click() {
@@ -323,9 +308,8 @@ void RegisterPanels::ReadRegCommand_Click() {
                          "The address must be 00 to FF.");
         return;
     }
-    const QString text = readOne(static_cast<int>(address));
-    if (board_.link().halted()) return;
-    dataBox_->setText(text.left(2));
+    if (const auto value = ReadAfeRegister(board_, static_cast<int>(address)))
+        dataBox_->setText(QString::fromStdString(HexByte(*value)));
 }
 
 void RegisterPanels::WriteRegCommand_Click() {

@@ -3,6 +3,7 @@
 // individual read/write frame, and ganged gain and offset.
 #pragma once
 
+#include "afe/register_map.h"
 #include "device/board.h"
 #include "ui/prompts.h"
 
@@ -77,8 +78,9 @@ class RegisterPanels : public QObject {
 
   private:
     void writeBox(int index);
-    void writeGanged(int firstAddress, const QString& value);
-    QString readOne(int address);
+    void writeGanged(Gang group, const QString& value);
+    // Shows a register's value in its box and in its mirror box.
+    void showValue(int address, std::uint8_t value);
 
     Board& board_;
     Prompts& prompts_;

@@ -2,6 +2,7 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
+#include "tools/fpga_ops.h"
 #include "ui/progress_pacer.h"
 #include "ui/prompts.h"
 #include "ui/twips.h"
@@ -135,7 +136,7 @@ void FpgaGrid::XilinxReg_Change(int index) {
     // Emptying a cell, or half-typed text that is no register value, writes nothing.
     const auto value = ParseHexStrict(cell->text().toStdString());
     if (!value) return;
-    board_.WriteByte_FPGA(index, *value);
+    WriteFpgaRegister(board_, index, *value);
 }
 
 void FpgaGrid::ReadAllXilinxButton_Click() {
@@ -143,7 +144,7 @@ void FpgaGrid::ReadAllXilinxButton_Click() {
     for (int i = 0; i < kReadAllCount; ++i) {
         // A failed exchange has no value: the cell keeps its text rather than showing a
         // made-up 0.
-        if (const auto value = board_.ReadFpga(i))
+        if (const auto value = ReadFpgaRegister(board_, i))
             cells_[static_cast<std::size_t>(i)]->setText(
                 QString::fromStdString(HexNoLeadingZeros(*value)));
         pacer.setValue(qRound(i * 100.0 / (kReadAllCount - 1)));
@@ -160,7 +161,7 @@ void FpgaGrid::ReadByteXilinxButton_Click() {
         return;
     }
     // A failed read has no value to show: the box is emptied instead of showing a 0.
-    const auto value = board_.ReadFpga(*address);
+    const auto value = ReadFpgaRegister(board_, *address);
     data_->setText(value ? QString::fromStdString(HexNoLeadingZeros(*value)) : QString());
 }
 
@@ -175,7 +176,7 @@ void FpgaGrid::WriteByteXilinxButton_Click() {
         warn("Write FPGA", "The data must be a hexadecimal number from 0 to FF.");
         return;
     }
-    board_.WriteByte_FPGA(*address, *value);
+    WriteFpgaRegister(board_, *address, *value);
 }
 
 void FpgaGrid::warn(const QString& title, const QString& text) {

@@ -4,6 +4,8 @@
 // generator) are only shown and never written back.
 #pragma once
 
+#include "tools/fpga_ops.h"
+
 #include <QWidget>
 #include <array>
 
@@ -22,7 +24,7 @@ class FpgaGrid : public QWidget {
   public:
     static constexpr int kCells = 48;
     static constexpr int kColumns = 16;
-    static constexpr int kReadAllCount = 37; // registers 0x00..0x24
+    static constexpr int kReadAllCount = kFpgaReadAllCount;
 
     FpgaGrid(Board& board, Prompts& prompts, QWidget* parent = nullptr);
 

@@ -3,7 +3,9 @@
 #include "device/board.h"
 #include "device/textnum.h"
 #include "tools/fpga_grid.h"
+#include "tools/fpga_ops.h"
 #include "ui/twips.h"
+#include "video/mode_setup.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,7 +22,6 @@ struct BoxSetup {
     const char* labelName;
     const char* caption;
     const char* text; // shown at start
-    int highCell;     // grid cell (= FPGA register) of the high byte; the low byte follows
     QRect labelRect;  // twips
     QRect boxRect;    // twips
     Qt::Alignment labelAlign;
@@ -33,7 +34,6 @@ const BoxSetup kSetup[DeGenerator::kBoxes] = {
      "Label2",
      "Horizontal DEstart",
      "230",
-     28,
      {1560, 360, 1680, 255},
      {2063, 720, 675, 285},
      Qt::AlignHCenter | Qt::AlignBottom},
@@ -41,7 +41,6 @@ const BoxSetup kSetup[DeGenerator::kBoxes] = {
      "Label10",
      "Horizontal DE stop",
      "1382",
-     30,
      {4680, 360, 1680, 255},
      {5183, 720, 675, 285},
      Qt::AlignHCenter | Qt::AlignBottom},
@@ -49,7 +48,6 @@ const BoxSetup kSetup[DeGenerator::kBoxes] = {
      "Label11",
      "Vertical DE start",
      "41",
-     32,
      {120, 1260, 1935, 255},
      {1380, 1538, 675, 285},
      Qt::AlignRight | Qt::AlignBottom},
@@ -57,7 +55,6 @@ const BoxSetup kSetup[DeGenerator::kBoxes] = {
      "Label12",
      "Vertical DE stop",
      "1065",
-     34,
      {120, 3660, 1935, 255},
      {1380, 3938, 675, 285},
      Qt::AlignRight | Qt::AlignBottom},
@@ -137,15 +134,14 @@ void DeGenerator::Change(int which) {
         if (!split) return;
         bytes = *split;
     }
-    const int high = kSetup[which].highCell;
+    const int high = kDeFirstRegister + 2 * which; // grid cell = FPGA register
     const std::pair<int, std::uint8_t> cells[] = {{high, bytes.high}, {high + 1, bytes.low}};
     for (const auto& [cell, byte] : cells) {
         QLineEdit* shown = grid_.XilinxReg(cell);
         const QString text = QString::fromStdString(HexNoLeadingZeros(byte));
         if (shown->text() == text) continue; // unchanged: this byte was written before
         shown->setText(text);
-        board_.WriteByte_FPGA(cell, byte);
-        if (board_.link().halted()) return; // reported: the program is ending
+        if (!WriteFpgaRegister(board_, cell, byte)) return; // reported: the program is ending
     }
     if (which == VstopBox) grid_.ReadAllXilinxButton_Click();
 }
