@@ -2,6 +2,7 @@
 
 #include "afe_ops.h"
 #include "dump_file.h"
+#include "ui/progress_pacer.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,11 +70,12 @@ void DumpCommands::Save() {
         return;
 
     const bool all = hiddenModesShown_ && hiddenModesShown_();
+    ProgressPacer pacer(progress_);
     RegisterTexts texts;
     for (int a = 0; a < kAfeRegisterCount; ++a) {
         texts[static_cast<std::size_t>(a)] =
             boxText_ ? boxText_(a).toLatin1().toStdString() : std::string();
-        setProgress(stepValue(a));
+        pacer.setValue(stepValue(a));
     }
     // The file is replaced only once the whole new content is safely written.
     const std::string error =
@@ -84,7 +86,7 @@ void DumpCommands::Save() {
                              .arg(shown(name), QString::fromStdString(error)));
         return;
     }
-    setProgress(0);
+    pacer.setValue(0);
 }
 
 void DumpCommands::Load() {
@@ -103,9 +105,13 @@ void DumpCommands::Load() {
         refuse(QString::fromStdString(parsed.error));
         return;
     }
-    if (!WriteDumpValues(board_, *parsed.values, [this](int a) { setProgress(stepValue(a)); }))
-        return; // the error has been reported; the program ends
-    setProgress(0);
+    {
+        ProgressPacer pacer(progress_);
+        if (!WriteDumpValues(board_, *parsed.values,
+                             [&pacer](int a) { pacer.setValue(stepValue(a)); }))
+            return; // the error has been reported; the program ends
+        pacer.setValue(0);
+    }
     if (readAllRegisters_) readAllRegisters_();
     if (board_.link().halted()) return;
     if (const int skipped = parsed.skipped(); skipped > 0)
