@@ -79,10 +79,18 @@ RegisterBox::RegisterBox(int index, QWidget* parent) : QLineEdit(parent), index_
     setValidator(new RegisterTextValidator(this));
     setAlignment(Qt::AlignCenter);
     setAccessibleName(QString::fromStdString(CaptionOfBox(index)).trimmed());
+    releaseTimer_ = new QTimer(this);
+    releaseTimer_->setSingleShot(true);
+    releaseTimer_->setInterval(kRepeatWindowMs);
+    connect(releaseTimer_, &QTimer::timeout, this, &RegisterBox::settleRelease);
 }
 
 void RegisterBox::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
+    if (held_ && held_->key == key && held_->timestamp == event->timestamp()) {
+        held_.reset(); // the release before this press was an auto-repeat
+        releaseTimer_->stop();
+    }
     pressed_.insert(key);
     if (key == Qt::Key_Backspace || key == Qt::Key_Return || key == Qt::Key_Enter) {
         event->accept(); // discarded: text is removed with Delete or by typing over it
@@ -110,8 +118,24 @@ void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
     // X11 sends a release with every auto-repeat of a held key: only the release of the
     // physical key steps and writes, once.
-    if (event->isAutoRepeat()) return;
-    if (pressed_.remove(event->key())) emit keyReleased(index_, event->key());
+    if (event->isAutoRepeat() || !pressed_.contains(event->key())) return;
+    if (event->timestamp() == 0) { // no server time (a synthetic event): nothing to wait for
+        pressed_.remove(event->key());
+        emit keyReleased(index_, event->key());
+        return;
+    }
+    settleRelease(); // a release of another key still held back is a real one
+    held_ = HeldRelease{event->key(), event->timestamp()};
+    releaseTimer_->start();
+}
+
+void RegisterBox::settleRelease() {
+    releaseTimer_->stop();
+    if (!held_) return;
+    const int key = held_->key;
+    held_.reset();
+    pressed_.remove(key);
+    emit keyReleased(index_, key);
 }
 
 void RegisterBox::focusInEvent(QFocusEvent* event) {

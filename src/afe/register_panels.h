@@ -15,6 +15,7 @@
 #include <optional>
 
 class QCheckBox;
+class QTimer;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -29,6 +30,8 @@ class RegisterBox : public QLineEdit {
   public:
     RegisterBox(int index, QWidget* parent);
     int index() const { return index_; }
+    // How long a release waits for the press that would make it an auto-repeat.
+    static constexpr int kRepeatWindowMs = 15;
 
   signals:
     void keyReleased(int index, int key);
@@ -39,10 +42,21 @@ class RegisterBox : public QLineEdit {
     void focusInEvent(QFocusEvent* event) override;
 
   private:
+    void settleRelease();
+
     int index_;
     // Keys pressed while this box had the focus. A release whose press happened elsewhere
     // (the Tab that moved the focus here) is not a key of this box and writes nothing.
     QSet<int> pressed_;
+    // A release held back until it is known not to be an auto-repeat: X11 repeats a held
+    // key as a release and a press with the same server time, and Qt flags such a release
+    // only when the press is already queued behind it.
+    struct HeldRelease {
+        int key = 0;
+        quint64 timestamp = 0;
+    };
+    std::optional<HeldRelease> held_;
+    QTimer* releaseTimer_ = nullptr;
 };
 
 class RegisterPanels : public QObject {
