@@ -2,10 +2,10 @@
 
 #include "afe/dump_commands.h"
 #include "afe/register_panels.h"
-#include "ui/twips.h"
 #include "tools/about_box.h"
 #include "tools/debug_controls.h"
 #include "tools/fpga_grid.h"
+#include "ui/twips.h"
 #include "video/csc.h"
 #include "video/de_generator.h"
 #include "video/ini_reader.h"
@@ -348,6 +348,9 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::errMsg(std::int16_t code) {
+    // The program ends without running destructors: whatever the USB layer holds back (a
+    // capture's last records) goes out now, before the box that may wait a long time.
+    layer_.flush();
     if (code == 0)
         prompts_.message(this, Prompts::Icon::Critical, "KORVA726 USB  Error",
                          "Selected Device Driver was not found. Perhaps no device is connected.");

@@ -23,7 +23,9 @@ constexpr std::uint8_t kControl = 2;
 constexpr std::int32_t kInProgress = -115;
 // Linux errno values, written as such whatever system builds the file: the format is
 // Linux usbmon's.
-constexpr std::int32_t kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
+constexpr std::int32_t kENOENT = 2, kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
+// The file's buffer: records reach the disk in writes of this size, or when flushed.
+constexpr std::size_t kBufferSize = 1 << 16;
 
 template <typename T> void put(std::uint8_t* at, T value) {
     // usbmon headers are little-endian; write byte by byte so any host gets it right.
@@ -42,6 +44,7 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
     // failure is the system's own ("No such file or directory", "Permission denied").
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw failure(std::strerror(errno));
+    std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
     pcap_ = pcap_open_dead(kLinkType, kSnapLength);
     if (!pcap_) {
         std::fclose(file);
@@ -68,6 +71,7 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
     inner_.onNotice = [this](const std::string& text) {
         if (onNotice) onNotice(text);
     };
+    flusher_ = std::thread([this] { flusherLoop(); });
 }
 
 CaptureLayer::~CaptureLayer() {
@@ -76,8 +80,14 @@ CaptureLayer::~CaptureLayer() {
 }
 
 void CaptureLayer::close() {
+    {
+        std::lock_guard lock(m_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (flusher_.joinable()) flusher_.join();
     std::lock_guard lock(m_);
-    if (dumper_) pcap_dump_close(dumper_); // flushes and closes the file
+    if (dumper_) pcap_dump_close(dumper_); // writes what is buffered and closes the file
     dumper_ = nullptr;
     if (pcap_) pcap_close(pcap_);
     pcap_ = nullptr;
@@ -93,6 +103,8 @@ std::int32_t CaptureLayer::errnoForStatus(Status s) {
         return -kENODEV;
     case status::Pipe:
         return -kEPIPE;
+    case status::Interrupted: // cancelled, as usbmon shows an unlinked URB
+        return -kENOENT;
     default:
         return -kEIO;
     }
@@ -153,23 +165,73 @@ Status CaptureLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint
     return s;
 }
 
-std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
-                                   std::uint8_t transferType, const std::uint8_t* setup,
-                                   const std::uint8_t* buffer, std::uint32_t size) {
-    std::uint64_t id = 0;
-    bool ok = true;
+// A stream's packets, recorded as the wrapped layer submits and completes them: each a
+// URB of its own, its bytes with its submission.
+class CaptureLayer::StreamRecorder : public StreamWatcher {
+  public:
+    StreamRecorder(CaptureLayer& capture, DeviceHandle device, std::uint8_t endpoint,
+                   const std::uint8_t* data, std::uint32_t size, std::uint32_t packetSize,
+                   std::uint64_t firstUrb, StreamWatcher* outer)
+        : capture_(capture), device_(device), endpoint_(endpoint), data_(data), size_(size),
+          packetSize_(packetSize), firstUrb_(firstUrb), outer_(outer) {}
+    void submitted(std::uint32_t index) override {
+        capture_.submit(device_, endpoint_, kBulk, nullptr, data_ + offset(index), length(index),
+                        firstUrb_ + index);
+        if (outer_) outer_->submitted(index);
+    }
+    void completed(std::uint32_t index, Status s, std::uint32_t transferred) override {
+        capture_.complete(firstUrb_ + index, device_, endpoint_, kBulk, s, nullptr, length(index),
+                          transferred);
+        if (outer_) outer_->completed(index, s, transferred);
+    }
+
+  private:
+    std::uint64_t offset(std::uint32_t index) const { return std::uint64_t{index} * packetSize_; }
+    std::uint32_t length(std::uint32_t index) const {
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(packetSize_, size_ - offset(index)));
+    }
+    CaptureLayer& capture_;
+    DeviceHandle device_;
+    std::uint8_t endpoint_;
+    const std::uint8_t* data_;
+    std::uint32_t size_, packetSize_;
+    std::uint64_t firstUrb_;
+    StreamWatcher* outer_;
+};
+
+Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                                std::uint32_t size, std::uint32_t packetSize,
+                                std::uint32_t* transferred, std::uint32_t timeoutMs,
+                                StreamWatcher* watcher) {
+    if (packetSize == 0 || (data == nullptr && size > 0))
+        return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
+                                 watcher);
+    std::uint64_t firstUrb = 0;
     {
         std::lock_guard lock(m_);
-        id = nextUrb_++;
-        if (!dumper_) return id;
-        if (endpoint & 0x80) // IN: the data comes with the completion
-            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size,
-                             nullptr, 0);
-        else
-            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, 0, kInProgress, size,
-                             buffer, buffer ? size : 0);
+        firstUrb = nextUrb_;
+        nextUrb_ += (std::uint64_t{size} + packetSize - 1) / packetSize;
     }
-    if (!ok) reportWriteFailure();
+    StreamRecorder recorder(*this, device, static_cast<std::uint8_t>(pipe & 0x7F), data, size,
+                            packetSize, firstUrb, watcher);
+    return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
+                             &recorder);
+}
+
+std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
+                                   std::uint8_t transferType, const std::uint8_t* setup,
+                                   const std::uint8_t* buffer, std::uint32_t size,
+                                   std::uint64_t urbId) {
+    std::lock_guard lock(m_);
+    const std::uint64_t id = urbId != 0 ? urbId : nextUrb_++;
+    if (!dumper_) return id;
+    if (endpoint & 0x80) // IN: the data comes with the completion
+        writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size, nullptr,
+                    0);
+    else
+        writeRecord(id, 'S', transferType, endpoint, device, setup, 0, kInProgress, size, buffer,
+                    buffer ? size : 0);
     return id;
 }
 
@@ -177,21 +239,17 @@ void CaptureLayer::complete(std::uint64_t urbId, DeviceHandle device, std::uint8
                             std::uint8_t transferType, Status s, const std::uint8_t* buffer,
                             std::uint32_t size, std::uint32_t transferred) {
     const std::uint32_t actual = std::min(transferred, size);
-    bool ok = true;
-    {
-        std::lock_guard lock(m_);
-        if (!dumper_) return;
-        if (endpoint & 0x80)
-            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0,
-                             errnoForStatus(s), actual, buffer, buffer ? actual : 0);
-        else
-            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>',
-                             errnoForStatus(s), actual, nullptr, 0);
-    }
-    if (!ok) reportWriteFailure();
+    std::lock_guard lock(m_);
+    if (!dumper_) return;
+    if (endpoint & 0x80)
+        writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0, errnoForStatus(s),
+                    actual, buffer, buffer ? actual : 0);
+    else
+        writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>', errnoForStatus(s),
+                    actual, nullptr, 0);
 }
 
-bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
+void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
                                std::uint8_t endpoint, DeviceHandle device,
                                const std::uint8_t* setup, char dataFlag, std::int32_t status,
                                std::uint32_t urbLength, const std::uint8_t* data,
@@ -227,13 +285,48 @@ bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     header.caplen = static_cast<bpf_u_int32>(record_.size());
     header.len = static_cast<bpf_u_int32>(record_.size());
     pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, record_.data());
-    if (pcap_dump_flush(dumper_) == 0) return true;
+    if (!unflushed_) {
+        unflushed_ = true;
+        wake_.notify_one(); // the flusher thread sleeps until records wait
+    }
+}
+
+bool CaptureLayer::flushLocked() {
+    if (!dumper_ || !unflushed_) return true;
+    unflushed_ = false;
+    errno = 0;
+    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(pcap_dump_file(dumper_))) return true;
     // A full disk or a vanished file: stop writing rather than leave a file with holes.
-    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(errno) +
+    writeFailure_ = "writing capture file " + path_ + " failed (" +
+                    std::strerror(errno != 0 ? errno : EIO) +
                     "); USB traffic is no longer recorded";
     pcap_dump_close(dumper_);
     dumper_ = nullptr;
     return false;
+}
+
+void CaptureLayer::flush() {
+    bool ok = true;
+    {
+        std::lock_guard lock(m_);
+        ok = flushLocked();
+    }
+    if (!ok) reportWriteFailure();
+    inner_.flush();
+}
+
+void CaptureLayer::flusherLoop() {
+    std::unique_lock lock(m_);
+    for (;;) {
+        wake_.wait(lock, [this] { return unflushed_ || stopping_; });
+        // Records wait: let the ones that follow join them for a moment, then write.
+        if (wake_.wait_for(lock, kFlushDelay, [this] { return stopping_; })) return;
+        if (!flushLocked()) {
+            lock.unlock();
+            reportWriteFailure();
+            lock.lock();
+        }
+    }
 }
 
 void CaptureLayer::reportWriteFailure() {

@@ -1,5 +1,7 @@
 // The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg and the
 // ways the program ends.
+#include "device/capture_layer.h"
+#include "support/capture_file.h"
 #include "support/form_rig.h"
 
 #include <QAction>
@@ -157,6 +159,22 @@ TEST(ErrMsg, TextsAndTitles) {
     EXPECT_EQ(r.ended, 1);
     EXPECT_EQ(r.sim.uninitCount(), 1);
     EXPECT_FALSE(r.form->isVisible());
+}
+
+TEST(ErrMsg, CaptureFileIsCompleteWhenTheBoxShows) {
+    FormRig r;
+    const std::string path = r.dir.filePath("usb.pcap").toStdString();
+    CaptureLayer capture(r.sim, path);
+    Form1 form(capture, r.prompts, r.options());
+    ASSERT_TRUE(form.Form_Load());
+    form.Form_Activate();
+    std::vector<UsbRecord> atBox;
+    r.prompts.onMessage = [&] { atBox = readCapture(path); };
+    r.sim.failTransfer(2, status::Pipe); // the reply of the next exchange
+    form.board().WriteByte_AFE(0x05, 0x80);
+    ASSERT_EQ(atBox.size(), 4u);
+    EXPECT_EQ(atBox[3].status, -32);
+    EXPECT_EQ(r.ended, 1);
 }
 
 TEST(ErrMsg, NoBoardFirstReportingOperationEndsTheProgram) {

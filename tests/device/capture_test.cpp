@@ -3,21 +3,24 @@
 #include "device/board.h"
 #include "device/capture_layer.h"
 #include "device/sim_board.h"
+#include "support/capture_file.h"
 #include "support/recording_sink.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <pcap/pcap.h>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 using namespace korva;
 using korva::test::packet;
+using korva::test::readCapture;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -48,53 +51,6 @@ struct Rig {
     Rig() { EXPECT_EQ(cap->init(&driver, MatchEntry{}, MakeEventTable(*cap, ctx)), 0u); }
     void finish() { cap.reset(); } // closes the file
 };
-
-template <typename T> T le(const std::uint8_t* p) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        v |= std::uint64_t{p[i]} << (8 * i);
-    return static_cast<T>(v);
-}
-
-// One record of the file, its usbmon header decoded.
-struct UsbRecord {
-    std::uint64_t id;
-    char type, setupFlag, dataFlag;
-    std::uint8_t transferType, endpoint, device;
-    std::uint16_t bus;
-    std::int64_t sec;
-    std::int32_t usec, status;
-    std::uint32_t urbLength, dataLength;
-    Bytes setup, tail, data;
-    pcap_pkthdr header;
-};
-
-std::vector<UsbRecord> readCapture(const std::string& path) {
-    std::vector<UsbRecord> records;
-    char err[PCAP_ERRBUF_SIZE];
-    pcap_t* p = pcap_open_offline(path.c_str(), err);
-    if (!p) {
-        ADD_FAILURE() << "libpcap cannot read " << path << ": " << err;
-        return records;
-    }
-    EXPECT_EQ(pcap_datalink(p), 220); // LINKTYPE_USB_LINUX_MMAPPED
-    pcap_pkthdr* h = nullptr;
-    const u_char* d = nullptr;
-    while (pcap_next_ex(p, &h, &d) == 1) {
-        if (h->caplen < 64) {
-            ADD_FAILURE() << "record shorter than the usbmon header: " << h->caplen;
-            break;
-        }
-        records.push_back({le<std::uint64_t>(d), static_cast<char>(d[8]), static_cast<char>(d[14]),
-                           static_cast<char>(d[15]), d[9], d[10], d[11], le<std::uint16_t>(d + 12),
-                           le<std::int64_t>(d + 16), le<std::int32_t>(d + 24),
-                           le<std::int32_t>(d + 28), le<std::uint32_t>(d + 32),
-                           le<std::uint32_t>(d + 36), Bytes(d + 40, d + 48), Bytes(d + 48, d + 64),
-                           Bytes(d + 64, d + h->caplen), *h});
-    }
-    pcap_close(p);
-    return records;
-}
 
 std::string hex(const Bytes& b) {
     std::string s;
@@ -222,20 +178,59 @@ TEST(CaptureRecords, FailedTransfersCarryTheirErrnoAndNoInData) {
     EXPECT_EQ(unplugged[3].status, -19);
 }
 
-TEST(CaptureFile, EveryRecordIsOnDiskBeforeTheLayerCloses) {
+TEST(CaptureRecords, StreamedPacketsAreTransfersOfTheirOwnInFlightTogether) {
+    Rig r;
+    Bytes bytes(150);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    r.sim.failTransfer(2, status::Pipe);
+    std::uint32_t sent = 0;
+    EXPECT_EQ(r.link.Stream(pipe::DataOut, bytes.data(), 150, 64, &sent), status::Pipe);
+    EXPECT_EQ(sent, 64u);
+    r.finish();
+    // All three go out before the first completes; the second fails, the third is cancelled.
+    const auto part = [&](int from, int to) {
+        return Bytes(bytes.begin() + from, bytes.begin() + to);
+    };
+    const std::tuple<char, int, int, Bytes> expected[] = {{'S', 0, -115, part(0, 64)},
+                                                          {'S', 1, -115, part(64, 128)},
+                                                          {'S', 2, -115, part(128, 150)},
+                                                          {'C', 0, 0, {}},
+                                                          {'C', 1, -32, {}},
+                                                          {'C', 2, -2, {}}};
+    const auto c = readCapture(r.file.path);
+    ASSERT_EQ(c.size(), std::size(expected));
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const auto& [type, index, status, data] = expected[i];
+        EXPECT_EQ(c[i].type, type) << i;
+        EXPECT_EQ(c[i].id, c[0].id + index) << i;
+        EXPECT_EQ(c[i].status, status) << i;
+        EXPECT_EQ(c[i].data, data) << i;
+        EXPECT_EQ(c[i].endpoint, 0x05) << i;
+    }
+}
+
+TEST(CaptureFile, RecordsReachTheDiskWhileTheLayerIsOpen) {
     Rig r;
     r.board.Write_PORTA(0x0F);
-    // Read while the layer still holds the file open, as after a crash.
+    // Read while the layer still holds the file open, as after a crash: the layer's own
+    // thread writes the records out soon after, and flush() at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (readCapture(r.file.path).size() < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(CaptureLayer::kFlushDelay / 4);
     const auto open = readCapture(r.file.path);
     ASSERT_EQ(open.size(), 4u);
     EXPECT_EQ(open[0].data, packet({0x30, 0x0F}));
+    r.board.Write_PORTA(0x0E);
+    r.cap->flush();
+    EXPECT_EQ(readCapture(r.file.path).size(), 8u);
     // Closed early: transfers go on to the board, the file stays as it was.
     r.cap->close();
     r.board.Write_PORTA(0x03);
     EXPECT_EQ(r.sim.port('A'), 0x03);
     r.cap->close();
     r.finish();
-    EXPECT_EQ(readCapture(r.file.path).size(), 4u);
+    EXPECT_EQ(readCapture(r.file.path).size(), 8u);
 }
 
 TEST(CaptureFile, UnwritablePathIsAClearError) {
