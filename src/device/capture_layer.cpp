@@ -26,6 +26,15 @@ constexpr std::int32_t kInProgress = -115;
 constexpr std::int32_t kENOENT = 2, kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
 // The file's buffer: records reach the disk in writes of this size, or when flushed.
 constexpr std::size_t kBufferSize = 1 << 16;
+// Records waiting in memory beyond this many bytes wake the writing thread early.
+constexpr std::size_t kEarlyWriteBytes = 1 << 20;
+
+// What the queue keeps in front of each record: its time and length.
+struct Stamp {
+    std::int64_t sec;
+    std::int32_t usec;
+    std::uint32_t length;
+};
 
 template <typename T> void put(std::uint8_t* at, T value) {
     // usbmon headers are little-endian; write byte by byte so any host gets it right.
@@ -86,8 +95,13 @@ void CaptureLayer::close() {
     }
     wake_.notify_all();
     if (flusher_.joinable()) flusher_.join();
-    std::lock_guard lock(m_);
-    if (dumper_) pcap_dump_close(dumper_); // writes what is buffered and closes the file
+    {
+        std::lock_guard lock(m_);
+        recording_ = false;
+    }
+    writeOut();
+    std::lock_guard file(fileMutex_);
+    if (dumper_) pcap_dump_close(dumper_);
     dumper_ = nullptr;
     if (pcap_) pcap_close(pcap_);
     pcap_ = nullptr;
@@ -225,7 +239,7 @@ std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
                                    std::uint64_t urbId) {
     std::lock_guard lock(m_);
     const std::uint64_t id = urbId != 0 ? urbId : nextUrb_++;
-    if (!dumper_) return id;
+    if (!recording_) return id;
     if (endpoint & 0x80) // IN: the data comes with the completion
         writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size, nullptr,
                     0);
@@ -240,7 +254,7 @@ void CaptureLayer::complete(std::uint64_t urbId, DeviceHandle device, std::uint8
                             std::uint32_t size, std::uint32_t transferred) {
     const std::uint32_t actual = std::min(transferred, size);
     std::lock_guard lock(m_);
-    if (!dumper_) return;
+    if (!recording_) return;
     if (endpoint & 0x80)
         writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0, errnoForStatus(s),
                     actual, buffer, buffer ? actual : 0);
@@ -260,8 +274,11 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     const auto micro = static_cast<std::int32_t>(usec % 1000000);
 
     const std::uint32_t captured = std::min<std::uint32_t>(dataLength, kSnapLength - kHeaderSize);
-    record_.assign(kHeaderSize + captured, 0);
-    std::uint8_t* h = record_.data();
+    const Stamp stamp{sec, micro, kHeaderSize + captured};
+    const std::size_t at = queue_.size();
+    queue_.resize(at + sizeof stamp + stamp.length); // zeros
+    std::memcpy(queue_.data() + at, &stamp, sizeof stamp);
+    std::uint8_t* h = queue_.data() + at + sizeof stamp;
     put<std::uint64_t>(h + 0, urbId);
     h[8] = static_cast<std::uint8_t>(type);
     h[9] = transferType;
@@ -279,53 +296,61 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     // Interval, start frame, transfer flags and descriptor count stay zero.
     if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
 
-    pcap_pkthdr header{};
-    header.ts.tv_sec = static_cast<decltype(header.ts.tv_sec)>(sec);
-    header.ts.tv_usec = micro;
-    header.caplen = static_cast<bpf_u_int32>(record_.size());
-    header.len = static_cast<bpf_u_int32>(record_.size());
-    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, record_.data());
-    if (!unflushed_) {
-        unflushed_ = true;
-        wake_.notify_one(); // the flusher thread sleeps until records wait
-    }
+    // The writing thread sleeps until records wait, then gives them a moment to gather.
+    if (at == 0 || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes)) wake_.notify_one();
 }
 
-bool CaptureLayer::flushLocked() {
-    if (!dumper_ || !unflushed_) return true;
-    unflushed_ = false;
+bool CaptureLayer::writeOut() {
+    std::lock_guard file(fileMutex_);
+    {
+        std::lock_guard lock(m_);
+        writing_.swap(queue_);
+    }
+    if (writing_.empty() || !dumper_) {
+        writing_.clear();
+        return true;
+    }
+    for (std::size_t at = 0; at < writing_.size();) {
+        Stamp stamp{};
+        std::memcpy(&stamp, writing_.data() + at, sizeof stamp);
+        pcap_pkthdr header{};
+        header.ts.tv_sec = static_cast<decltype(header.ts.tv_sec)>(stamp.sec);
+        header.ts.tv_usec = stamp.usec;
+        header.caplen = header.len = stamp.length;
+        pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, writing_.data() + at + sizeof stamp);
+        at += sizeof stamp + stamp.length;
+    }
+    writing_.clear();
     errno = 0;
     if (pcap_dump_flush(dumper_) == 0 && !std::ferror(pcap_dump_file(dumper_))) return true;
     // A full disk or a vanished file: stop writing rather than leave a file with holes.
-    writeFailure_ = "writing capture file " + path_ + " failed (" +
-                    std::strerror(errno != 0 ? errno : EIO) +
-                    "); USB traffic is no longer recorded";
+    const int err = errno != 0 ? errno : EIO;
     pcap_dump_close(dumper_);
     dumper_ = nullptr;
+    std::lock_guard lock(m_);
+    recording_ = false;
+    queue_.clear();
+    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(err) +
+                    "); USB traffic is no longer recorded";
     return false;
 }
 
 void CaptureLayer::flush() {
-    bool ok = true;
-    {
-        std::lock_guard lock(m_);
-        ok = flushLocked();
-    }
-    if (!ok) reportWriteFailure();
+    if (!writeOut()) reportWriteFailure();
     inner_.flush();
 }
 
 void CaptureLayer::flusherLoop() {
     std::unique_lock lock(m_);
     for (;;) {
-        wake_.wait(lock, [this] { return unflushed_ || stopping_; });
-        // Records wait: let the ones that follow join them for a moment, then write.
-        if (wake_.wait_for(lock, kFlushDelay, [this] { return stopping_; })) return;
-        if (!flushLocked()) {
-            lock.unlock();
-            reportWriteFailure();
-            lock.lock();
-        }
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (wake_.wait_for(lock, kFlushDelay,
+                           [this] { return stopping_ || queue_.size() >= kEarlyWriteBytes; }) &&
+            stopping_)
+            return;
+        lock.unlock();
+        if (!writeOut()) reportWriteFailure();
+        lock.lock();
     }
 }
 

@@ -5,12 +5,12 @@
 // a submission ('S') carrying the OUT data and a completion ('C') carrying the IN data
 // and the transfer's status.
 //
-// Records are buffered and written out by a thread of the layer at most kFlushDelay after
-// the first record not yet written (it sleeps while nothing waits), by flush(), and when
-// the layer closes; so a process killed outright loses at most the last fraction of a
-// second. flush() takes a lock and writes a file: it is not for signal handlers. A
-// program that ends on a signal notes it there (a self-pipe, a flag) and calls flush() or
-// destroys the layer from its own thread.
+// A transfer only queues its records in memory; a thread of the layer writes them to the
+// file at most kFlushDelay after the first one not yet written (it sleeps while nothing
+// waits), and so do flush() and closing the layer. A process killed outright loses at most
+// the last fraction of a second. flush() takes locks and writes a file: it is not for
+// signal handlers. A program that ends on a signal notes it there (a self-pipe, a flag)
+// and calls flush() or destroys the layer from its own thread.
 #pragma once
 
 #include "usb_layer.h"
@@ -91,13 +91,13 @@ class CaptureLayer : public UsbLayer {
                          std::uint64_t urbId = 0);
     // Tells onNotice, once, that writing the file failed.
     void reportWriteFailure();
-    // Writes the buffered records out; false (and the capture stopped) when that fails.
-    bool flushLocked();
+    // Writes the queued records to the file; false (and the capture stopped) when that fails.
+    bool writeOut();
     void flusherLoop();
     void complete(std::uint64_t urbId, DeviceHandle device, std::uint8_t endpoint,
                   std::uint8_t transferType, Status s, const std::uint8_t* buffer,
                   std::uint32_t size, std::uint32_t transferred);
-    // Hands a record to the file's buffer.
+    // Queues a record (m_ held).
     void writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
                      std::uint8_t endpoint, DeviceHandle device, const std::uint8_t* setup,
                      char dataFlag, std::int32_t status, std::uint32_t urbLength,
@@ -105,16 +105,20 @@ class CaptureLayer : public UsbLayer {
 
     UsbLayer& inner_;
     std::string path_;
+    // The transfers' side: the queue of records not yet written, the URB ids.
     std::mutex m_;
-    pcap* pcap_ = nullptr;
-    pcap_dumper* dumper_ = nullptr;
     std::uint64_t nextUrb_ = 1;
-    bool unflushed_ = false; // records wait in the buffer
+    std::vector<std::uint8_t> queue_; // each record after its Stamp (time and length)
+    bool recording_ = true;
     bool stopping_ = false;
     std::condition_variable wake_;
-    std::thread flusher_;
-    std::vector<std::uint8_t> record_;
     std::string writeFailure_; // set when a write fails, until reported
+    // The file's side, locked before m_ when both are.
+    std::mutex fileMutex_;
+    pcap* pcap_ = nullptr;
+    pcap_dumper* dumper_ = nullptr;
+    std::vector<std::uint8_t> writing_;
+    std::thread flusher_;
     std::function<void(const std::string&)> savedNotice_;
 };
 
