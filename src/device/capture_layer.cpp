@@ -24,16 +24,14 @@ constexpr std::int32_t kInProgress = -115;
 // Linux errno values, written as such whatever system builds the file: the format is
 // Linux usbmon's.
 constexpr std::int32_t kENOENT = 2, kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
-// The file's buffer: records reach the disk in writes of this size, or when flushed.
-constexpr std::size_t kBufferSize = 1 << 16;
 // Records waiting in memory beyond this many bytes wake the writing thread early.
-constexpr std::size_t kEarlyWriteBytes = 1 << 20;
+constexpr std::size_t kEarlyWriteBytes = 1 << 18;
 
-// What the queue keeps in front of each record: its time and length.
-struct Stamp {
-    std::int64_t sec;
-    std::int32_t usec;
-    std::uint32_t length;
+// The header libpcap's writer puts in front of each record in the file (host byte order,
+// as the file header says). Records are queued in this layout, so that a batch of them
+// reaches the file in one write.
+struct RecordHeader {
+    std::uint32_t sec, usec, caplen, len;
 };
 
 template <typename T> void put(std::uint8_t* at, T value) {
@@ -53,7 +51,6 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
     // failure is the system's own ("No such file or directory", "Permission denied").
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw failure(std::strerror(errno));
-    std::setvbuf(file, nullptr, _IOFBF, kBufferSize);
     pcap_ = pcap_open_dead(kLinkType, kSnapLength);
     if (!pcap_) {
         std::fclose(file);
@@ -80,6 +77,9 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : inner_(in
     inner_.onNotice = [this](const std::string& text) {
         if (onNotice) onNotice(text);
     };
+    // Room for what usually waits, so that no transfer waits on memory being mapped.
+    queue_.reserve(2 * kEarlyWriteBytes);
+    writing_.reserve(2 * kEarlyWriteBytes);
     flusher_ = std::thread([this] { flusherLoop(); });
 }
 
@@ -274,11 +274,13 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     const auto micro = static_cast<std::int32_t>(usec % 1000000);
 
     const std::uint32_t captured = std::min<std::uint32_t>(dataLength, kSnapLength - kHeaderSize);
-    const Stamp stamp{sec, micro, kHeaderSize + captured};
+    const std::uint32_t length = kHeaderSize + captured;
+    const RecordHeader record{static_cast<std::uint32_t>(sec), static_cast<std::uint32_t>(micro),
+                              length, length};
     const std::size_t at = queue_.size();
-    queue_.resize(at + sizeof stamp + stamp.length); // zeros
-    std::memcpy(queue_.data() + at, &stamp, sizeof stamp);
-    std::uint8_t* h = queue_.data() + at + sizeof stamp;
+    queue_.resize(at + sizeof record + length); // zeros
+    std::memcpy(queue_.data() + at, &record, sizeof record);
+    std::uint8_t* h = queue_.data() + at + sizeof record;
     put<std::uint64_t>(h + 0, urbId);
     h[8] = static_cast<std::uint8_t>(type);
     h[9] = transferType;
@@ -301,7 +303,7 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
 }
 
 bool CaptureLayer::writeOut() {
-    std::lock_guard file(fileMutex_);
+    std::lock_guard fileLock(fileMutex_);
     {
         std::lock_guard lock(m_);
         writing_.swap(queue_);
@@ -310,19 +312,11 @@ bool CaptureLayer::writeOut() {
         writing_.clear();
         return true;
     }
-    for (std::size_t at = 0; at < writing_.size();) {
-        Stamp stamp{};
-        std::memcpy(&stamp, writing_.data() + at, sizeof stamp);
-        pcap_pkthdr header{};
-        header.ts.tv_sec = static_cast<decltype(header.ts.tv_sec)>(stamp.sec);
-        header.ts.tv_usec = stamp.usec;
-        header.caplen = header.len = stamp.length;
-        pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, writing_.data() + at + sizeof stamp);
-        at += sizeof stamp + stamp.length;
-    }
-    writing_.clear();
+    std::FILE* file = pcap_dump_file(dumper_);
     errno = 0;
-    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(pcap_dump_file(dumper_))) return true;
+    std::fwrite(writing_.data(), 1, writing_.size(), file);
+    writing_.clear();
+    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file)) return true;
     // A full disk or a vanished file: stop writing rather than leave a file with holes.
     const int err = errno != 0 ? errno : EIO;
     pcap_dump_close(dumper_);

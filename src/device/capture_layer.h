@@ -108,7 +108,7 @@ class CaptureLayer : public UsbLayer {
     // The transfers' side: the queue of records not yet written, the URB ids.
     std::mutex m_;
     std::uint64_t nextUrb_ = 1;
-    std::vector<std::uint8_t> queue_; // each record after its Stamp (time and length)
+    std::vector<std::uint8_t> queue_; // records as the file holds them
     bool recording_ = true;
     bool stopping_ = false;
     std::condition_variable wake_;
