@@ -26,7 +26,7 @@ bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uin
         return false;
     }
     if (!std::filesystem::is_regular_file(st)) {
-        error = "\"" + path.string() + "\" is not a file, so nothing was sent to the board.";
+        error = '"' + path.string() + "\" is not a file, so nothing was sent to the board.";
         return false;
     }
     length = std::filesystem::file_size(path, ec);
