@@ -404,6 +404,9 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::errMsg(std::int16_t code) {
+    // The program ends without running destructors: whatever the USB layer holds back (a
+    // capture's last records) goes out now, before the box that may wait a long time.
+    layer_.flush();
     // A failed transfer or a short reply says which operation failed and why; a board that
     // is not there, and a report without detail, keep their fixed texts.
     const auto& failure = link_.lastFailure();

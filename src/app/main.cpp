@@ -4,6 +4,7 @@
 #include "device/sim_board.h"
 #include "ui/prompts.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -11,9 +12,14 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcTrace, "korva.usb.trace", QtWarningMsg)
 
@@ -65,6 +71,35 @@ void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QS
     std::_Exit(2);
 }
 
+// SIGTERM and SIGINT end the program as closing its window does: the handler only writes a
+// byte to a pipe; the event loop reads it and quits, and the destructors then close USB and
+// write out the capture file.
+int signalPipe[2] = {-1, -1};
+
+void onEndSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void quitOnEndSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char byte = 0;
+        while (::read(signalPipe[0], &byte, 1) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -111,6 +146,7 @@ int main(int argc, char* argv[]) {
     Application app(argc, argv);
     qInstallMessageHandler(previousHandler);
     parser.process(app);
+    quitOnEndSignals();
 
     if (parser.isSet(verbose)) {
         // The USB trace and the whole list of problems found in the mode table.
@@ -139,6 +175,13 @@ int main(int argc, char* argv[]) {
 
     korva::QtPrompts prompts;
     korva::Form1 form(*layer, prompts);
+    // Besides its own timer, the capture is written out whenever the program goes idle, so
+    // the file holds what the user just did (the connection ends with the window, before
+    // the capture layer goes).
+    if (captureLayer)
+        QObject::connect(QAbstractEventDispatcher::instance(),
+                         &QAbstractEventDispatcher::aboutToBlock, &form,
+                         [capture = captureLayer.get()] { capture->flush(); });
     // Notices of the USB layer (such as a board that may not be opened for lack of
     // permission) come from its own thread: show them on the window's.
     QPointer<korva::Form1> window(&form);

@@ -23,7 +23,16 @@ constexpr std::uint8_t kControl = 2;
 constexpr std::int32_t kInProgress = -115;
 // Linux errno values, written as such whatever system builds the file: the format is
 // Linux usbmon's.
-constexpr std::int32_t kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
+constexpr std::int32_t kENOENT = 2, kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
+// Records waiting in memory beyond this many bytes wake the writing thread early.
+constexpr std::size_t kEarlyWriteBytes = 1 << 18;
+
+// The header libpcap's writer puts in front of each record in the file (host byte order,
+// as the file header says). Records are queued in this layout, so that a batch of them
+// reaches the file in one write.
+struct RecordHeader {
+    std::uint32_t sec, usec, caplen, len;
+};
 
 template <typename T> void put(std::uint8_t* at, T value) {
     // usbmon headers are little-endian; write byte by byte so any host gets it right.
@@ -50,7 +59,6 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : CaptureLa
 
 void CaptureLayer::open(const std::string& path) {
     close();
-    path_ = path;
     auto failure = [&](const std::string& reason) {
         return std::runtime_error("cannot write capture file " + path + ": " + reason);
     };
@@ -58,29 +66,41 @@ void CaptureLayer::open(const std::string& path) {
     // failure is the system's own ("No such file or directory", "Permission denied").
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) throw failure(std::strerror(errno));
-    std::lock_guard lock(m_);
-    pcap_ = pcap_open_dead(kLinkType, kSnapLength);
-    if (!pcap_) {
-        std::fclose(file);
-        throw failure("libpcap could not set up a writer");
+    {
+        std::lock_guard lock(fileMutex_);
+        pcap_ = pcap_open_dead(kLinkType, kSnapLength);
+        if (!pcap_) {
+            std::fclose(file);
+            throw failure("libpcap could not set up a writer");
+        }
+        dumper_ = pcap_dump_fopen(pcap_, file);
+        if (!dumper_) {
+            const std::string reason = pcap_geterr(pcap_);
+            std::fclose(file);
+            pcap_close(pcap_);
+            pcap_ = nullptr;
+            throw failure(reason);
+        }
+        // The file header goes out at once: even a capture cut short by a crash is readable.
+        if (pcap_dump_flush(dumper_) != 0) {
+            const int err = errno;
+            pcap_dump_close(dumper_);
+            pcap_close(pcap_);
+            dumper_ = nullptr;
+            pcap_ = nullptr;
+            throw failure(std::strerror(err));
+        }
     }
-    dumper_ = pcap_dump_fopen(pcap_, file);
-    if (!dumper_) {
-        const std::string reason = pcap_geterr(pcap_);
-        std::fclose(file);
-        pcap_close(pcap_);
-        pcap_ = nullptr;
-        throw failure(reason);
+    path_ = path;
+    {
+        std::lock_guard lock(m_);
+        // Room for what usually waits, so that no transfer waits on memory being mapped.
+        queue_.reserve(2 * kEarlyWriteBytes);
+        writing_.reserve(2 * kEarlyWriteBytes);
+        stopping_ = false;
+        recording_ = true;
     }
-    // The file header goes out at once: even a capture cut short by a crash is readable.
-    if (pcap_dump_flush(dumper_) != 0) {
-        const int err = errno;
-        pcap_dump_close(dumper_);
-        pcap_close(pcap_);
-        dumper_ = nullptr;
-        pcap_ = nullptr;
-        throw failure(std::strerror(err));
-    }
+    flusher_ = std::thread([this] { flusherLoop(); });
 }
 
 CaptureLayer::~CaptureLayer() {
@@ -89,8 +109,19 @@ CaptureLayer::~CaptureLayer() {
 }
 
 void CaptureLayer::close() {
-    std::lock_guard lock(m_);
-    if (dumper_) pcap_dump_close(dumper_); // flushes and closes the file
+    {
+        std::lock_guard lock(m_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (flusher_.joinable()) flusher_.join();
+    {
+        std::lock_guard lock(m_);
+        recording_ = false;
+    }
+    writeOut();
+    std::lock_guard file(fileMutex_);
+    if (dumper_) pcap_dump_close(dumper_);
     dumper_ = nullptr;
     if (pcap_) pcap_close(pcap_);
     pcap_ = nullptr;
@@ -106,6 +137,8 @@ std::int32_t CaptureLayer::errnoForStatus(Status s) {
         return -kENODEV;
     case status::Pipe:
         return -kEPIPE;
+    case status::Interrupted: // cancelled, as usbmon shows an unlinked URB
+        return -kENOENT;
     default:
         return -kEIO;
     }
@@ -166,23 +199,73 @@ Status CaptureLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint
     return s;
 }
 
-std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
-                                   std::uint8_t transferType, const std::uint8_t* setup,
-                                   const std::uint8_t* buffer, std::uint32_t size) {
-    std::uint64_t id = 0;
-    bool ok = true;
+// A stream's packets, recorded as the wrapped layer submits and completes them: each a
+// URB of its own, its bytes with its submission.
+class CaptureLayer::StreamRecorder : public StreamWatcher {
+  public:
+    StreamRecorder(CaptureLayer& capture, DeviceHandle device, std::uint8_t endpoint,
+                   const std::uint8_t* data, std::uint32_t size, std::uint32_t packetSize,
+                   std::uint64_t firstUrb, StreamWatcher* outer)
+        : capture_(capture), device_(device), endpoint_(endpoint), data_(data), size_(size),
+          packetSize_(packetSize), firstUrb_(firstUrb), outer_(outer) {}
+    void submitted(std::uint32_t index) override {
+        capture_.submit(device_, endpoint_, kBulk, nullptr, data_ + offset(index), length(index),
+                        firstUrb_ + index);
+        if (outer_) outer_->submitted(index);
+    }
+    void completed(std::uint32_t index, Status s, std::uint32_t transferred) override {
+        capture_.complete(firstUrb_ + index, device_, endpoint_, kBulk, s, nullptr, length(index),
+                          transferred);
+        if (outer_) outer_->completed(index, s, transferred);
+    }
+
+  private:
+    std::uint64_t offset(std::uint32_t index) const { return std::uint64_t{index} * packetSize_; }
+    std::uint32_t length(std::uint32_t index) const {
+        return static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(packetSize_, size_ - offset(index)));
+    }
+    CaptureLayer& capture_;
+    DeviceHandle device_;
+    std::uint8_t endpoint_;
+    const std::uint8_t* data_;
+    std::uint32_t size_, packetSize_;
+    std::uint64_t firstUrb_;
+    StreamWatcher* outer_;
+};
+
+Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                                std::uint32_t size, std::uint32_t packetSize,
+                                std::uint32_t* transferred, std::uint32_t timeoutMs,
+                                StreamWatcher* watcher) {
+    if (packetSize == 0 || (data == nullptr && size > 0))
+        return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
+                                 watcher);
+    std::uint64_t firstUrb = 0;
     {
         std::lock_guard lock(m_);
-        id = nextUrb_++;
-        if (!dumper_) return id;
-        if (endpoint & 0x80) // IN: the data comes with the completion
-            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size,
-                             nullptr, 0);
-        else
-            ok = writeRecord(id, 'S', transferType, endpoint, device, setup, 0, kInProgress, size,
-                             buffer, buffer ? size : 0);
+        firstUrb = nextUrb_;
+        nextUrb_ += (std::uint64_t{size} + packetSize - 1) / packetSize;
     }
-    if (!ok) reportWriteFailure();
+    StreamRecorder recorder(*this, device, static_cast<std::uint8_t>(pipe & 0x7F), data, size,
+                            packetSize, firstUrb, watcher);
+    return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
+                             &recorder);
+}
+
+std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
+                                   std::uint8_t transferType, const std::uint8_t* setup,
+                                   const std::uint8_t* buffer, std::uint32_t size,
+                                   std::uint64_t urbId) {
+    std::lock_guard lock(m_);
+    const std::uint64_t id = urbId != 0 ? urbId : nextUrb_++;
+    if (!recording_) return id;
+    if (endpoint & 0x80) // IN: the data comes with the completion
+        writeRecord(id, 'S', transferType, endpoint, device, setup, '<', kInProgress, size, nullptr,
+                    0);
+    else
+        writeRecord(id, 'S', transferType, endpoint, device, setup, 0, kInProgress, size, buffer,
+                    buffer ? size : 0);
     return id;
 }
 
@@ -190,21 +273,17 @@ void CaptureLayer::complete(std::uint64_t urbId, DeviceHandle device, std::uint8
                             std::uint8_t transferType, Status s, const std::uint8_t* buffer,
                             std::uint32_t size, std::uint32_t transferred) {
     const std::uint32_t actual = std::min(transferred, size);
-    bool ok = true;
-    {
-        std::lock_guard lock(m_);
-        if (!dumper_) return;
-        if (endpoint & 0x80)
-            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0,
-                             errnoForStatus(s), actual, buffer, buffer ? actual : 0);
-        else
-            ok = writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>',
-                             errnoForStatus(s), actual, nullptr, 0);
-    }
-    if (!ok) reportWriteFailure();
+    std::lock_guard lock(m_);
+    if (!recording_) return;
+    if (endpoint & 0x80)
+        writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, 0, errnoForStatus(s),
+                    actual, buffer, buffer ? actual : 0);
+    else
+        writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>', errnoForStatus(s),
+                    actual, nullptr, 0);
 }
 
-bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
+void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
                                std::uint8_t endpoint, DeviceHandle device,
                                const std::uint8_t* setup, char dataFlag, std::int32_t status,
                                std::uint32_t urbLength, const std::uint8_t* data,
@@ -215,8 +294,13 @@ bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     const auto micro = static_cast<std::int32_t>(usec % 1000000);
 
     const std::uint32_t captured = std::min<std::uint32_t>(dataLength, kSnapLength - kHeaderSize);
-    record_.assign(kHeaderSize + captured, 0);
-    std::uint8_t* h = record_.data();
+    const std::uint32_t length = kHeaderSize + captured;
+    const RecordHeader record{static_cast<std::uint32_t>(sec), static_cast<std::uint32_t>(micro),
+                              length, length};
+    const std::size_t at = queue_.size();
+    queue_.resize(at + sizeof record + length); // zeros
+    std::memcpy(queue_.data() + at, &record, sizeof record);
+    std::uint8_t* h = queue_.data() + at + sizeof record;
     put<std::uint64_t>(h + 0, urbId);
     h[8] = static_cast<std::uint8_t>(type);
     h[9] = transferType;
@@ -234,19 +318,54 @@ bool CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     // Interval, start frame, transfer flags and descriptor count stay zero.
     if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
 
-    pcap_pkthdr header{};
-    header.ts.tv_sec = static_cast<decltype(header.ts.tv_sec)>(sec);
-    header.ts.tv_usec = micro;
-    header.caplen = static_cast<bpf_u_int32>(record_.size());
-    header.len = static_cast<bpf_u_int32>(record_.size());
-    pcap_dump(reinterpret_cast<u_char*>(dumper_), &header, record_.data());
-    if (pcap_dump_flush(dumper_) == 0) return true;
+    // The writing thread sleeps until records wait, then gives them a moment to gather.
+    if (at == 0 || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes)) wake_.notify_one();
+}
+
+bool CaptureLayer::writeOut() {
+    std::lock_guard fileLock(fileMutex_);
+    {
+        std::lock_guard lock(m_);
+        writing_.swap(queue_);
+    }
+    if (writing_.empty() || !dumper_) {
+        writing_.clear();
+        return true;
+    }
+    std::FILE* file = pcap_dump_file(dumper_);
+    errno = 0;
+    std::fwrite(writing_.data(), 1, writing_.size(), file);
+    writing_.clear();
+    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file)) return true;
     // A full disk or a vanished file: stop writing rather than leave a file with holes.
-    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(errno) +
-                    "); USB traffic is no longer recorded";
+    const int err = errno != 0 ? errno : EIO;
     pcap_dump_close(dumper_);
     dumper_ = nullptr;
+    std::lock_guard lock(m_);
+    recording_ = false;
+    queue_.clear();
+    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(err) +
+                    "); USB traffic is no longer recorded";
     return false;
+}
+
+void CaptureLayer::flush() {
+    if (!writeOut()) reportWriteFailure();
+    inner_.flush();
+}
+
+void CaptureLayer::flusherLoop() {
+    std::unique_lock lock(m_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (wake_.wait_for(lock, kFlushDelay,
+                           [this] { return stopping_ || queue_.size() >= kEarlyWriteBytes; }) &&
+            stopping_)
+            return;
+        lock.unlock();
+        if (!writeOut()) reportWriteFailure();
+        lock.lock();
+    }
 }
 
 void CaptureLayer::reportWriteFailure() {

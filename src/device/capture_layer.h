@@ -3,16 +3,25 @@
 // The file uses link type 220 (LINKTYPE_USB_LINUX_MMAPPED), the format of Linux usbmon,
 // so that Wireshark and tshark decode it as USB traffic. Each transfer gives two records:
 // a submission ('S') carrying the OUT data and a completion ('C') carrying the IN data
-// and the transfer's status. Every record is flushed as it is written, so a program that
-// crashes leaves a readable file behind with everything up to the crash.
+// and the transfer's status.
+//
+// A transfer only queues its records in memory; a thread of the layer writes them to the
+// file at most kFlushDelay after the first one not yet written (it sleeps while nothing
+// waits), and so do flush() and closing the layer. A process killed outright loses at most
+// the last fraction of a second. flush() takes locks and writes a file: it is not for
+// signal handlers. A program that ends on a signal notes it there (a self-pipe, a flag)
+// and calls flush() or destroys the layer from its own thread.
 #pragma once
 
 #include "usb_layer.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct pcap;
@@ -26,6 +35,8 @@ class CaptureLayer : public UsbLayer {
     static constexpr int kLinkType = 220;
     // Size of the usbmon header in front of each record's data.
     static constexpr std::uint32_t kHeaderSize = 64;
+    // The longest a record waits in the buffer before it is written out.
+    static constexpr std::chrono::milliseconds kFlushDelay{150};
 
     // Forwards everything to `inner`, which must outlive this object; nothing is recorded
     // until open(). From here on the notices of `inner` reach this layer's onNotice.
@@ -55,8 +66,15 @@ class CaptureLayer : public UsbLayer {
                     std::uint32_t timeoutMs) override;
     Status setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
                         std::uint32_t alternateSetting) override;
+    // Records each packet's submission and completion as the wrapped layer reports them,
+    // each packet a transfer of its own.
+    Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t timeoutMs, StreamWatcher* watcher) override;
     std::string stat2Str(Status s) override { return inner_.stat2Str(s); }
 
+    // Writes every record taken so far to the file (and flushes the wrapped layer).
+    void flush() override;
     // Closes the file early; transfers still pass through afterwards, unrecorded.
     // Calling it again (or destroying the layer afterwards) does nothing more.
     void close();
@@ -68,28 +86,43 @@ class CaptureLayer : public UsbLayer {
     static std::uint8_t deviceNumber(DeviceHandle device);
 
   private:
-    // Writes the submission record and returns the URB id that pairs it with its completion.
+    class StreamRecorder;
+
+    // Writes the submission record and returns the URB id that pairs it with its completion
+    // (`urbId`, or a new one when it is 0).
     std::uint64_t submit(DeviceHandle device, std::uint8_t endpoint, std::uint8_t transferType,
-                         const std::uint8_t* setup, const std::uint8_t* buffer, std::uint32_t size);
+                         const std::uint8_t* setup, const std::uint8_t* buffer, std::uint32_t size,
+                         std::uint64_t urbId = 0);
     // Tells onNotice, once, that writing the file failed.
     void reportWriteFailure();
+    // Writes the queued records to the file; false (and the capture stopped) when that fails.
+    bool writeOut();
+    void flusherLoop();
     void complete(std::uint64_t urbId, DeviceHandle device, std::uint8_t endpoint,
                   std::uint8_t transferType, Status s, const std::uint8_t* buffer,
                   std::uint32_t size, std::uint32_t transferred);
-    // False when the file could not be written; the capture then stops (see notice_).
-    bool writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
+    // Queues a record (m_ held).
+    void writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
                      std::uint8_t endpoint, DeviceHandle device, const std::uint8_t* setup,
                      char dataFlag, std::int32_t status, std::uint32_t urbLength,
                      const std::uint8_t* data, std::uint32_t dataLength);
 
     UsbLayer& inner_;
     std::string path_;
+    // The transfers' side: the queue of records not yet written, the URB ids.
     std::mutex m_;
+    std::uint64_t nextUrb_ = 1;
+    std::vector<std::uint8_t> queue_; // records as the file holds them
+    bool recording_ = false;
+    bool stopping_ = false;
+    std::condition_variable wake_;
+    std::string writeFailure_; // set when a write fails, until reported
+    // The file's side, locked before m_ when both are.
+    std::mutex fileMutex_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
-    std::uint64_t nextUrb_ = 1;
-    std::vector<std::uint8_t> record_;
-    std::string writeFailure_; // set when a write fails, until reported
+    std::vector<std::uint8_t> writing_;
+    std::thread flusher_;
     std::function<void(const std::string&)> savedNotice_;
 };
 

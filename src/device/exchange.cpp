@@ -85,6 +85,14 @@ Status CommandLink::Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, st
                                &transferred, kTransferTimeoutMs);
 }
 
+Status CommandLink::Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
+                           std::uint32_t packetSize, std::uint32_t* transferred) {
+    if (transferred) *transferred = 0;
+    if (halted_) return status::Interrupted;
+    return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, transferred,
+                             kTransferTimeoutMs, nullptr);
+}
+
 void CommandLink::fail(CheckStyle style, LinkFailure failure) {
     switch (style) {
     case CheckStyle::ReportedWithStatus: {

@@ -105,6 +105,10 @@ class CommandLink {
     Status CheckDevice(DeviceInfo* info = nullptr);
     // A bulk transfer on the current handle, refused once the link has halted.
     Status Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, std::uint32_t size);
+    // Bytes written in packets of packetSize on the current handle (UsbLayer::streamBulk),
+    // refused once the link has halted. `transferred`: the bytes of the packets sent.
+    Status Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
+                  std::uint32_t packetSize, std::uint32_t* transferred = nullptr);
 
     // General transfers on any pipe (trace only, nothing reported).
     void WritePipe(PipeTransferRecord& record);

@@ -10,6 +10,11 @@
 // Open boards live in a map of shared pointers: a transfer copies its board's pointer
 // and runs without holding the lock, so a board is never closed while a transfer on
 // it runs (libusb_close happens when the last reference goes).
+//
+// streamBulk keeps kStreamDepth packets in flight with libusb's asynchronous transfers: each
+// completion submits the next packet, on whichever thread handles libusb's events (the
+// event thread, or the calling thread, which waits by handling events until none of its
+// transfers is left).
 #pragma once
 
 #include "usb_layer.h"
@@ -45,6 +50,9 @@ class LibusbLayer : public UsbLayer {
                     std::uint32_t timeoutMs) override;
     Status setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
                         std::uint32_t alternateSetting) override;
+    Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t timeoutMs, StreamWatcher* watcher) override;
     // libusb's name and description of the error, "LIBUSB_ERROR_TIMEOUT: Operation timed out".
     std::string stat2Str(Status s) override;
 
@@ -57,6 +65,7 @@ class LibusbLayer : public UsbLayer {
 
   private:
     struct OpenDevice;
+    struct Stream;
     struct HotplugEvent {
         libusb_device* device; // referenced
         bool arrived;

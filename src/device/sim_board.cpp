@@ -119,7 +119,46 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
                               std::uint32_t, std::uint8_t* buffer, std::uint32_t size,
                               std::uint32_t* transferred, std::uint32_t timeoutMs) {
     std::unique_lock lock(m_);
-    const bool in = readFlag != 0;
+    return transferLocked(lock, device, pipeNumber, readFlag != 0, buffer, size, transferred,
+                          timeoutMs);
+}
+
+Status SimBoard::streamBulk(DeviceHandle device, std::uint32_t pipeNumber, const std::uint8_t* data,
+                            std::uint32_t size, std::uint32_t packetSize,
+                            std::uint32_t* transferred, std::uint32_t timeoutMs,
+                            StreamWatcher* watcher) {
+    if (transferred) *transferred = 0;
+    if (packetSize == 0 || (data == nullptr && size > 0)) return status::InvalidParam;
+    const std::uint64_t packets = (std::uint64_t{size} + packetSize - 1) / packetSize;
+    std::vector<std::uint8_t> packet(packetSize);
+    Status result = status::Success;
+    std::uint64_t next = 0; // the first packet not yet submitted
+    for (std::uint64_t i = 0; i < next || (result == status::Success && i < packets); ++i) {
+        for (; result == status::Success && next < std::min(packets, i + kStreamDepth); ++next)
+            if (watcher) watcher->submitted(static_cast<std::uint32_t>(next));
+        if (result != status::Success) {
+            if (watcher) watcher->completed(static_cast<std::uint32_t>(i), status::Interrupted, 0);
+            continue;
+        }
+        const std::uint64_t at = i * packetSize;
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(packetSize, size - at));
+        std::memcpy(packet.data(), data + at, n);
+        std::uint32_t done = 0;
+        {
+            std::unique_lock lock(m_);
+            result =
+                transferLocked(lock, device, pipeNumber, false, packet.data(), n, &done, timeoutMs);
+        }
+        if (watcher) watcher->completed(static_cast<std::uint32_t>(i), result, done);
+        if (result == status::Success && transferred) *transferred += n;
+    }
+    return result;
+}
+
+Status SimBoard::transferLocked(std::unique_lock<std::mutex>& lock, DeviceHandle device,
+                                std::uint32_t pipeNumber, bool in, std::uint8_t* buffer,
+                                std::uint32_t size, std::uint32_t* transferred,
+                                std::uint32_t timeoutMs) {
     const std::uint32_t endpoint = in ? (pipeNumber | 0x80) : pipeNumber;
     if (transferred) *transferred = 0;
 
@@ -139,9 +178,11 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
     if (result == status::Success && buffer == nullptr && size > 0) result = status::InvalidParam;
 
     Transfer entry{endpoint, in, {}, result, timeoutMs};
+    std::uint32_t count = 0;
     if (result == status::Success) {
         if (!in) {
-            entry.data.assign(buffer, buffer + size);
+            count = size;
+            if (logging_) entry.data.assign(buffer, buffer + size);
             if (endpoint == pipe::CommandOut && size >= 1) {
                 std::uint8_t packet[64] = {};
                 std::memcpy(packet, buffer, std::min<std::uint32_t>(size, 64));
@@ -150,25 +191,26 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
                 if (size == 1)
                     ++startPackets_;
                 else
-                    streamed_.insert(streamed_.end(), buffer, buffer + size);
+                    streamedBytes_ += size;
             }
         } else if (endpoint == pipe::CommandIn) {
-            const std::uint32_t k = std::min(size, limit);
-            std::memcpy(buffer, reply_.data(), k);
+            count = std::min(size, limit);
+            std::memcpy(buffer, reply_.data(), count);
             reply_.fill(0);
-            entry.data.assign(buffer, buffer + k);
         } else if (endpoint == pipe::DataIn) {
-            const std::uint32_t k = std::min(size, limit);
-            std::memcpy(buffer, kProbeReply.data(), k);
+            count = std::min(size, limit);
+            std::memcpy(buffer, kProbeReply.data(), count);
             ++probeReads_;
-            entry.data.assign(buffer, buffer + k);
         } else {
             result = entry.status = status::Pipe;
         }
-        if (result == status::Success && transferred)
-            *transferred = static_cast<std::uint32_t>(entry.data.size());
+        if (result == status::Success && transferred) *transferred = count;
     }
-    if (logging_) log_.push_back(std::move(entry));
+    if (logging_ && logCapacity_ > 0) {
+        if (in && result == status::Success) entry.data.assign(buffer, buffer + count);
+        if (log_.size() >= logCapacity_) log_.pop_front();
+        log_.push_back(std::move(entry));
+    }
     return result;
 }
 
@@ -247,15 +289,18 @@ void SimBoard::clearFaults() {
 
 std::vector<SimBoard::Transfer> SimBoard::log() const {
     std::lock_guard lock(m_);
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 void SimBoard::clearLog() {
     std::lock_guard lock(m_);
     log_.clear();
 }
-void SimBoard::setLogging(bool on) {
+void SimBoard::setLogging(bool on, std::size_t capacity) {
     std::lock_guard lock(m_);
     logging_ = on;
+    logCapacity_ = capacity;
+    while (log_.size() > capacity)
+        log_.pop_front();
 }
 std::vector<std::vector<std::uint8_t>> SimBoard::commandPackets() const {
     std::lock_guard lock(m_);
@@ -307,7 +352,15 @@ int SimBoard::startPackets() const {
 }
 std::vector<std::uint8_t> SimBoard::streamed() const {
     std::lock_guard lock(m_);
-    return streamed_;
+    std::vector<std::uint8_t> out;
+    for (const auto& t : log_)
+        if (t.pipe == pipe::DataOut && t.status == status::Success && t.data.size() != 1)
+            out.insert(out.end(), t.data.begin(), t.data.end());
+    return out;
+}
+std::uint64_t SimBoard::streamedBytes() const {
+    std::lock_guard lock(m_);
+    return streamedBytes_;
 }
 int SimBoard::probeReads() const {
     std::lock_guard lock(m_);

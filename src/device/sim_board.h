@@ -1,13 +1,15 @@
 // A virtual KORVA726EVAL board behind the USB layer interface, for trying the program
 // without hardware and for tests. It models what the program can observe: the AFE's
 // registers, the FPGA's registers, the multiplexer, the sync separator, the ports, the
-// EEPROM and the data pipes. Every transfer is logged, and faults can be injected.
+// EEPROM and the data pipes. Faults can be injected, and tests can have the transfers
+// logged (off unless asked for, and bounded, so that a long run keeps no history).
 #pragma once
 
 #include "usb_layer.h"
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -30,6 +32,8 @@ class SimBoard : public UsbLayer {
     static const std::array<std::uint8_t, kAfeRegisters> kAfePowerOn;
     // What pipe 0x85 answers.
     static const std::array<std::uint8_t, 64> kProbeReply;
+    // How many transfers the log keeps unless told otherwise: the most recent ones.
+    static constexpr std::size_t kLogCapacity = 1 << 15;
 
     explicit SimBoard(bool plugged = true);
 
@@ -46,6 +50,12 @@ class SimBoard : public UsbLayer {
                     std::uint32_t timeoutMs) override;
     Status setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
                         std::uint32_t alternateSetting) override;
+    // Packets go to the bus kStreamDepth ahead of their completion, as on a real one; each
+    // reaches the board (and the log, and the fault count) as it completes. After a failure
+    // the packets in flight complete as cancelled without reaching the board.
+    Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t timeoutMs, StreamWatcher* watcher) override;
 
     // Plugging: safe from any thread. Attach and detach notifications go to the table
     // handed to init (when init has run).
@@ -67,7 +77,9 @@ class SimBoard : public UsbLayer {
     // Inspection (tests and the command-line tool's demo).
     std::vector<Transfer> log() const;
     void clearLog();
-    void setLogging(bool on);
+    // Logging on keeps the `capacity` most recent transfers; off (the default) keeps none
+    // from then on.
+    void setLogging(bool on, std::size_t capacity = kLogCapacity);
     // The 64-byte packets written on pipe 0x02, in order.
     std::vector<std::vector<std::uint8_t>> commandPackets() const;
     std::uint8_t afe(int address) const;
@@ -80,7 +92,10 @@ class SimBoard : public UsbLayer {
     std::uint8_t eeprom(int address) const;
     void setEeprom(int address, std::uint8_t value);
     int startPackets() const;
+    // The bytes streamed on pipe 0x05 (not the start packets) that the log still holds,
+    // and the count of all bytes ever streamed there.
     std::vector<std::uint8_t> streamed() const;
+    std::uint64_t streamedBytes() const;
     int probeReads() const;
 
   private:
@@ -91,6 +106,9 @@ class SimBoard : public UsbLayer {
         std::optional<std::uint32_t> replyBytes; // a short reply of this many bytes
     };
     void command(const std::uint8_t* packet); // decodes a packet written on pipe 0x02
+    Status transferLocked(std::unique_lock<std::mutex>& lock, DeviceHandle device,
+                          std::uint32_t pipe, bool in, std::uint8_t* buffer, std::uint32_t size,
+                          std::uint32_t* transferred, std::uint32_t timeoutMs);
     void unplugLocked(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex m_;
@@ -100,10 +118,11 @@ class SimBoard : public UsbLayer {
     DeviceHandle handle_ = 0;
     DeviceHandle nextHandle_ = 1;
     EventTable events_;
-    bool logging_ = true;
+    bool logging_ = false;
+    std::size_t logCapacity_ = kLogCapacity;
     long long transfers_ = 0;
     std::vector<Fault> faults_;
-    std::vector<Transfer> log_;
+    std::deque<Transfer> log_;
 
     std::array<std::uint8_t, kAfeRegisters> afe_;
     std::array<std::uint8_t, 256> fpga_{};
@@ -113,7 +132,7 @@ class SimBoard : public UsbLayer {
     std::uint8_t portA_ = 0, portB_ = 0, portE_ = 0;
     std::array<std::uint8_t, 64> reply_{};
     int startPackets_ = 0;
-    std::vector<std::uint8_t> streamed_;
+    std::uint64_t streamedBytes_ = 0;
     int probeReads_ = 0;
     std::array<PipeInfo, 4> pipes_;
 };

@@ -1,5 +1,9 @@
 #include "usb_layer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 namespace korva {
 namespace {
 
@@ -44,6 +48,27 @@ std::string statusName(Status s) {
 std::string statusDescription(Status s) {
     const auto* t = find(s);
     return t ? t->description : "Unknown error";
+}
+
+Status UsbLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                            std::uint32_t size, std::uint32_t packetSize,
+                            std::uint32_t* transferred, std::uint32_t timeoutMs,
+                            StreamWatcher* watcher) {
+    if (transferred) *transferred = 0;
+    if (packetSize == 0 || (data == nullptr && size > 0)) return status::InvalidParam;
+    std::vector<std::uint8_t> packet(packetSize); // transferBulk may write to its buffer
+    std::uint32_t index = 0;
+    for (std::uint64_t at = 0; at < size; at += packetSize, ++index) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(packetSize, size - at));
+        std::memcpy(packet.data(), data + at, n);
+        if (watcher) watcher->submitted(index);
+        std::uint32_t count = 0;
+        const Status s = transferBulk(device, pipe, 0, 0, packet.data(), n, &count, timeoutMs);
+        if (watcher) watcher->completed(index, s, count);
+        if (s != status::Success) return s;
+        if (transferred) *transferred += n;
+    }
+    return status::Success;
 }
 
 } // namespace korva

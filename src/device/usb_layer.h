@@ -52,6 +52,8 @@ constexpr std::uint32_t DataIn = 0x85;
 constexpr std::uint32_t kPacketSize = 64;
 constexpr std::uint32_t kTransferTimeoutMs = 30000;
 constexpr std::uint32_t kReadFlag = 0xFFFFFFFFu;
+// Packets a layer keeps in flight at once in UsbLayer::streamBulk.
+constexpr std::uint32_t kStreamDepth = 32;
 
 // Default USB identifiers of the board; Config.ini [USB] VendorID/ProductID override them.
 // Vendor identifier the board enumerates with (the pid.codes open-hardware vendor);
@@ -93,6 +95,18 @@ struct DeviceInfo {
     AlternateSettingInfo activeAlternate;
 };
 
+// Told, packet by packet, how a streamed transfer goes (see UsbLayer::streamBulk). The
+// calls may come from the layer's own thread, but never two at once.
+class StreamWatcher {
+  public:
+    virtual ~StreamWatcher() = default;
+    // Packet `index` (0 = the first) is handed to the bus.
+    virtual void submitted(std::uint32_t index) = 0;
+    // Packet `index` is done: sent (`s` is 0), failed, or cancelled after an earlier one
+    // failed (status::Interrupted).
+    virtual void completed(std::uint32_t index, Status s, std::uint32_t transferred) = 0;
+};
+
 // Called by the layer when a matching board arrives (return true to accept) or leaves.
 struct EventTable {
     std::function<bool(DeviceHandle, void* userData)> attach;
@@ -124,6 +138,21 @@ class UsbLayer {
                             std::uint32_t timeoutMs) = 0;
     virtual Status setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
                                 std::uint32_t alternateSetting) = 0;
+    // Writes `size` bytes on a bulk OUT pipe as consecutive transfers of `packetSize` bytes
+    // (the last one shorter when size is no multiple of it), in order, each with its own
+    // time-out: the board sees the packets it would see from a loop of transferBulk calls.
+    // A layer may keep many packets in flight at once. The first packet that fails stops
+    // the stream: nothing after it is submitted, what is still in flight is cancelled, and
+    // its status is returned once nothing runs any more. `transferred` gets the bytes of
+    // the packets sent before the first failure. `watcher` (may be null) hears of each
+    // packet. The default sends one packet at a time through transferBulk.
+    virtual Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
+                              std::uint32_t size, std::uint32_t packetSize,
+                              std::uint32_t* transferred, std::uint32_t timeoutMs,
+                              StreamWatcher* watcher);
+    // Writes out whatever the layer holds back (the records of a capture file). A program
+    // calls it before it ends without running destructors; nothing by default.
+    virtual void flush() {}
     // The layer's text for a status.
     virtual std::string stat2Str(Status s) { return statusName(s) + ": " + statusDescription(s); }
 

@@ -2,6 +2,7 @@
 
 #include "device/textnum.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -25,7 +26,7 @@ bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uin
         return false;
     }
     if (!std::filesystem::is_regular_file(st)) {
-        error = "\"" + path.string() + "\" is not a file, so nothing was sent to the board.";
+        error = '"' + path.string() + "\" is not a file, so nothing was sent to the board.";
         return false;
     }
     length = std::filesystem::file_size(path, ec);
@@ -38,12 +39,9 @@ bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uin
     return true;
 }
 
-// Reads up to 64 bytes at the stream's position into the packet; the rest stays 0.
-void readChunk(std::ifstream& in, std::array<std::uint8_t, kDataPacketSize>& packet) {
-    packet.fill(0);
-    if (!in) return;
-    in.read(reinterpret_cast<char*>(packet.data()), static_cast<std::streamsize>(packet.size()));
-}
+// The data packets go out in blocks of this many, read from the file a block at a time
+// and streamed with many packets in flight (64 KiB: the file is never held whole).
+constexpr std::uint64_t kBlockPackets = 1024;
 
 } // namespace
 
@@ -92,17 +90,24 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
     if (transferRecord) transferRecord->pipeNumber = pipe::DataOut;
 
     const std::uint64_t packets = DataPacketCount(length);
-    for (std::uint64_t i = 0; i < packets; ++i) {
-        readChunk(in, packet);
-        s = link.Bulk(pipe::DataOut, false, packet.data(), kDataPacketSize);
+    std::vector<char> block(std::min(packets, kBlockPackets) * kDataPacketSize);
+    for (std::uint64_t first = 0; first < packets; first += kBlockPackets) {
+        const auto bytes =
+            static_cast<std::uint32_t>(std::min(packets - first, kBlockPackets) * kDataPacketSize);
+        std::fill_n(block.begin(), bytes, 0); // bytes past the end of the file are 0
+        if (in) in.read(block.data(), bytes);
+        std::uint32_t sent = 0;
+        s = link.Stream(pipe::DataOut, reinterpret_cast<const std::uint8_t*>(block.data()), bytes,
+                        kDataPacketSize, &sent);
+        result.dataPackets += sent / kDataPacketSize;
         if (s != status::Success) {
             link.ErrMsg(ErrorCodeForStatus(s),
-                        {"DownloadFPGA (data packet " + std::to_string(i + 1) + " of " +
+                        {"DownloadFPGA (data packet " +
+                             std::to_string(first + sent / kDataPacketSize + 1) + " of " +
                              std::to_string(packets) + ")",
                          s, "sending: " + Stat2Str(link.layer(), s)});
             return result;
         }
-        ++result.dataPackets;
     }
     if (setDownloadButtonVisible) setDownloadButtonVisible(true);
     result.outcome = DataPipeResult::Outcome::Done;

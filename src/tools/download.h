@@ -38,9 +38,10 @@ struct DataPipeResult {
 // The bitstream download: validity check (no board: ErrMsg 0, nothing opened), open
 // "fpga_top.bit" in workingDir (empty = the current directory), the start packet, hide the
 // download button, the pipe number of the shared transfer record set to 5 (when given),
-// then DataPacketCount(L) packets of the file read 64 bytes at a time (bytes past the end
-// of the file are 0), and the button shown again. A failed write goes to ErrMsg with its
-// status. A missing file is not created: the result says so and nothing is sent.
+// then the file in DataPacketCount(L) packets of 64 bytes (bytes past the end of the file
+// are 0), streamed with many in flight, and the button shown again. The first write that
+// fails goes to ErrMsg with its status and nothing more is sent. A missing file is not
+// created: the result says so and nothing is sent.
 DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
                                  const std::function<void(bool)>& setDownloadButtonVisible,
                                  PipeTransferRecord* transferRecord = nullptr);

@@ -1,5 +1,7 @@
 // The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg and the
 // ways the program ends.
+#include "device/capture_layer.h"
+#include "support/pcap_reader.h"
 #include "support/form_rig.h"
 
 #include <QAction>
@@ -232,6 +234,22 @@ TEST(ErrMsg, TheProcessEndsWithStatusOne) {
             Form1(r.sim, r.prompts, options).ErrMsg(5);
         },
         ::testing::ExitedWithCode(1), "");
+}
+
+TEST(ErrMsg, CaptureFileIsCompleteWhenTheBoxShows) {
+    FormRig r;
+    const std::string path = r.dir.filePath("usb.pcap").toStdString();
+    CaptureLayer capture(r.sim, path);
+    Form1 form(capture, r.prompts, r.options());
+    ASSERT_TRUE(form.Form_Load());
+    form.Form_Activate();
+    std::vector<UsbRecord> atBox;
+    r.prompts.onMessage = [&] { atBox = readCapture(path); };
+    r.sim.failTransfer(2, status::Pipe); // the reply of the next exchange
+    form.board().WriteByte_AFE(0x05, 0x80);
+    ASSERT_EQ(atBox.size(), 4u);
+    EXPECT_EQ(atBox[3].status, -32);
+    EXPECT_EQ(r.ended, 1);
 }
 
 TEST(ErrMsg, NoBoardFirstReportingOperationEndsTheProgram) {

@@ -11,10 +11,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 using namespace korva;
 using korva::test::Bytes;
@@ -176,20 +178,59 @@ TEST(CaptureRecords, FailedTransfersCarryTheirErrnoAndNoInData) {
     EXPECT_EQ(unplugged[3].status, -19);
 }
 
-TEST(CaptureFile, EveryRecordIsOnDiskBeforeTheLayerCloses) {
+TEST(CaptureRecords, StreamedPacketsAreTransfersOfTheirOwnInFlightTogether) {
+    Rig r;
+    Bytes bytes(150);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    r.sim.failTransfer(2, status::Pipe);
+    std::uint32_t sent = 0;
+    EXPECT_EQ(r.link.Stream(pipe::DataOut, bytes.data(), 150, 64, &sent), status::Pipe);
+    EXPECT_EQ(sent, 64u);
+    r.finish();
+    // All three go out before the first completes; the second fails, the third is cancelled.
+    const auto part = [&](int from, int to) {
+        return Bytes(bytes.begin() + from, bytes.begin() + to);
+    };
+    const std::tuple<char, int, int, Bytes> expected[] = {{'S', 0, -115, part(0, 64)},
+                                                          {'S', 1, -115, part(64, 128)},
+                                                          {'S', 2, -115, part(128, 150)},
+                                                          {'C', 0, 0, {}},
+                                                          {'C', 1, -32, {}},
+                                                          {'C', 2, -2, {}}};
+    const auto c = readCapture(r.file.path);
+    ASSERT_EQ(c.size(), std::size(expected));
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const auto& [type, index, status, data] = expected[i];
+        EXPECT_EQ(c[i].type, type) << i;
+        EXPECT_EQ(c[i].id, c[0].id + index) << i;
+        EXPECT_EQ(c[i].status, status) << i;
+        EXPECT_EQ(c[i].data, data) << i;
+        EXPECT_EQ(c[i].endpoint, 0x05) << i;
+    }
+}
+
+TEST(CaptureFile, RecordsReachTheDiskWhileTheLayerIsOpen) {
     Rig r;
     r.board.Write_PORTA(0x0F);
-    // Read while the layer still holds the file open, as after a crash.
+    // Read while the layer still holds the file open, as after a crash: the layer's own
+    // thread writes the records out soon after, and flush() at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (readCapture(r.file.path).size() < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(CaptureLayer::kFlushDelay / 4);
     const auto open = readCapture(r.file.path);
     ASSERT_EQ(open.size(), 4u);
     EXPECT_EQ(open[0].data, packet({0x30, 0x0F}));
+    r.board.Write_PORTA(0x0E);
+    r.cap->flush();
+    EXPECT_EQ(readCapture(r.file.path).size(), 8u);
     // Closed early: transfers go on to the board, the file stays as it was.
     r.cap->close();
     r.board.Write_PORTA(0x03);
     EXPECT_EQ(r.sim.port('A'), 0x03);
     r.cap->close();
     r.finish();
-    EXPECT_EQ(readCapture(r.file.path).size(), 4u);
+    EXPECT_EQ(readCapture(r.file.path).size(), 8u);
 }
 
 TEST(CaptureFile, UnwritablePathIsAClearError) {

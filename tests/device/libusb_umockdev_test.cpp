@@ -6,6 +6,7 @@
 #include "device/libusb_boards.h"
 #include "device/libusb_layer.h"
 #include "support/recording_sink.h"
+#include "tools/download.h"
 #include "umockdev_board.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <linux/capability.h>
@@ -255,6 +257,40 @@ TEST(LibusbExchange, ReadTimeOutCancelsTheTransferAndTheLinkStaysUsable) {
     const std::uint8_t setup[8] = {0xC0, 0x01, 0, 0, 0, 0, 4, 0};
     EXPECT_EQ(r.layer.transfer(h, 0, kReadFlag, 0, buffer, 4, &transferred, setup, 1000),
               status::Pipe);
+}
+
+// A bitstream download: each packet its own 64-byte write on 0x05, in file order, many in
+// flight at once; a stall midway stops it and is reported with its status.
+TEST(LibusbStream, DownloadGoesOutInOrderManyInFlightAndAStallStopsIt) {
+    std::vector<std::uint8_t> file(100 * 64 + 10); // 101 packets
+    for (std::size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<std::uint8_t>(i * 7 + i / 64);
+    std::vector<std::vector<std::uint8_t>> expected{{0x00}}; // the start packet first
+    file.resize(101 * 64);
+    for (auto at = file.begin(); at != file.end(); at += 64)
+        expected.emplace_back(at, at + 64);
+    file.resize(100 * 64 + 10);
+    const struct {
+        int stallAt; // the data packet (from 1) that stalls; 0: none
+        std::uint64_t sent;
+        std::vector<std::int16_t> codes;
+    } cases[] = {{0, 101, {}}, {40, 39, {ErrorCodeForStatus(status::Pipe)}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stallAt);
+        Rig r;
+        r.board.plug();
+        r.start();
+        std::ofstream(r.bed.root() + "/" + kBitstreamFileName, std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+        if (c.stallAt) r.board.failDataOut(c.stallAt + 1);
+        EXPECT_EQ(DownloadBitstream(r.link, r.bed.root(), {}).dataPackets, c.sent);
+        EXPECT_EQ(r.sink.codes, c.codes);
+        const auto got = dataOn(r.board.received(), 0x05);
+        ASSERT_LE(got.size(), expected.size());
+        EXPECT_EQ(got, decltype(got)(expected.begin(), expected.begin() + got.size()));
+        EXPECT_EQ(got.size() == expected.size(), c.stallAt == 0); // nothing after the stall's
+        EXPECT_GE(r.board.mostDataOutInFlight(), 16);             // window, when there is one
+    }
 }
 
 TEST(LibusbHotplug, UnplugDetachesAndReplugAttachesAgain) {

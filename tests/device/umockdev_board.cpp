@@ -195,6 +195,11 @@ void EmulatedBoard::unplug() {
     umockdev_testbed_remove_device(bed_.testbed(), syspath_.c_str());
 }
 
+void EmulatedBoard::failDataOut(int n) {
+    std::lock_guard lock(m_);
+    failDataOutAt_ = n;
+}
+
 void EmulatedBoard::denyAccess() {
     ::chmod((bed_.root() + devnode_).c_str(), 0);
 }
@@ -287,7 +292,9 @@ void EmulatedBoard::submit(Client& c, UMockdevIoctlClient* client, UMockdevIoctl
                 replies_.push_back(std::move(reply));
             }
         }
-        finish(c, urb, 0, nullptr);
+        const bool stall = ep == 0x05 && failDataOutAt_ > 0 && --failDataOutAt_ == 0;
+        if (ep == 0x05) mostDataOutInFlight_ = std::max(mostDataOutInFlight_, ++dataOutInFlight_);
+        finish(c, urb, stall ? -EPIPE : 0, nullptr);
     } else if (ep == 0x82) {
         if (!replies_.empty()) {
             auto reply = std::move(replies_.front());
@@ -393,6 +400,7 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
         Urb urb = c.reapable.front();
         c.reapable.pop_front();
         umockdev_ioctl_data_set_ptr(ptr, 0, urb.urb); // the client learns which URB it was
+        dataOutInFlight_ -= reinterpret_cast<usbdevfs_urb*>(urb.urb->data)->endpoint == 0x05;
         g_object_unref(ptr);
         reply(0, 0);
         release(urb);
@@ -466,6 +474,10 @@ int EmulatedBoard::pendingReads() const {
 int EmulatedBoard::discards() const {
     std::lock_guard lock(m_);
     return discards_;
+}
+int EmulatedBoard::mostDataOutInFlight() const {
+    std::lock_guard lock(m_);
+    return mostDataOutInFlight_;
 }
 bool EmulatedBoard::fifoWritable() const {
     std::lock_guard lock(m_);

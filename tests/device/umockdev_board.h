@@ -61,6 +61,8 @@ class EmulatedBoard {
     void unplug();
     // The node refuses to open (EACCES) for a process without CAP_DAC_OVERRIDE.
     void denyAccess();
+    // The n-th write on pipe 0x05 from now (1 = the next) ends with a stall.
+    void failDataOut(int n);
 
     // What the board's reply to a command is: every byte inverted.
     static std::vector<std::uint8_t> ReplyFor(const std::vector<std::uint8_t>& command);
@@ -71,6 +73,7 @@ class EmulatedBoard {
     int claims() const;                    // successful CLAIMINTERFACE requests
     int pendingReads() const;              // IN URBs waiting for data
     int discards() const;                  // DISCARDURB requests
+    int mostDataOutInFlight() const;       // writes on 0x05 submitted and not yet reaped
     bool fifoWritable() const;             // whether libusb's poll would wake now
     std::string devnode() const { return devnode_; }
 
@@ -114,6 +117,8 @@ class EmulatedBoard {
     int opens_ = 0;
     int claims_ = 0;
     int discards_ = 0;
+    int failDataOutAt_ = 0;
+    int dataOutInFlight_ = 0, mostDataOutInFlight_ = 0;
 };
 
 } // namespace korva::test

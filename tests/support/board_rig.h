@@ -17,6 +17,7 @@ struct BoardRig {
     DriverHandle driver = 0;
 
     explicit BoardRig(bool plugged = true) : sim(plugged) {
+        sim.setLogging(true);
         sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
     }
     // The 64-byte packets written on the command pipe, in order.

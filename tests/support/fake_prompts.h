@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace korva::test {
@@ -22,9 +23,11 @@ struct FakePrompts : Prompts {
     std::deque<bool> confirmAnswers;    // default answer when empty: OK
     std::deque<QString> fileAnswers;    // default answer when empty: cancel
     std::vector<FileRequest> fileRequests;
+    std::function<void()> onMessage; // runs as each message box shows
 
     void message(QWidget*, Icon icon, const QString& title, const QString& text) override {
         messages.push_back({icon, title, text});
+        if (onMessage) onMessage();
     }
     bool confirm(QWidget*, const QString& title, const QString& text) override {
         confirmations.push_back(title + "|" + text);

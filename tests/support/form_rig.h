@@ -22,6 +22,7 @@ struct FormRig {
     std::unique_ptr<Form1> form;
 
     explicit FormRig(bool plugged = true, const QByteArray& configIni = {}) : sim(plugged) {
+        sim.setLogging(true);
         if (!configIni.isEmpty()) {
             QFile f(dir.filePath("Config.ini"));
             f.open(QIODevice::WriteOnly);

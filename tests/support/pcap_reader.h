@@ -45,7 +45,8 @@ inline std::vector<UsbRecord> readCapture(const std::string& path) {
     EXPECT_EQ(pcap_datalink(p), 220); // LINKTYPE_USB_LINUX_MMAPPED
     pcap_pkthdr* h = nullptr;
     const u_char* d = nullptr;
-    while (pcap_next_ex(p, &h, &d) == 1) {
+    int r = 0;
+    while ((r = pcap_next_ex(p, &h, &d)) == 1) {
         if (h->caplen < 64) {
             ADD_FAILURE() << "record shorter than the usbmon header: " << h->caplen;
             break;
@@ -57,6 +58,7 @@ inline std::vector<UsbRecord> readCapture(const std::string& path) {
                            le<std::uint32_t>(d + 36), Bytes(d + 40, d + 48), Bytes(d + 48, d + 64),
                            Bytes(d + 64, d + h->caplen), *h});
     }
+    if (r == PCAP_ERROR) ADD_FAILURE() << path << " ends in a cut record: " << pcap_geterr(p);
     pcap_close(p);
     return records;
 }
