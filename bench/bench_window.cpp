@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <sys/resource.h>
 
+#include <cstdio>
 #include <memory>
 
 using namespace korva;
@@ -90,6 +91,37 @@ void BM_FirstModeOk(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstModeOk)->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+// Save and Load of a dump through the File menu's commands, the file on a RAM disk so that
+// the figure is the program's own work (the file system excluded).
+void BM_SaveDump(benchmark::State& state) {
+    ShownWindow w;
+    w.prompts.file = "/dev/shm/korva-bench-dump.txt";
+    w.form->ReadAllRegisterButton_Click();
+    for (auto _ : state) {
+        w.form->nFileSaveRegisterAs_Click();
+        state.PauseTiming();
+        settle();
+        state.ResumeTiming();
+    }
+    std::remove(qPrintable(w.prompts.file));
+}
+BENCHMARK(BM_SaveDump)->Unit(benchmark::kMicrosecond);
+
+void BM_LoadDump(benchmark::State& state) {
+    ShownWindow w;
+    w.prompts.file = "/dev/shm/korva-bench-dump.txt";
+    w.form->ReadAllRegisterButton_Click();
+    w.form->nFileSaveRegisterAs_Click();
+    for (auto _ : state) {
+        w.form->nFileLoadRegisterFrom_Click();
+        state.PauseTiming();
+        settle();
+        state.ResumeTiming();
+    }
+    std::remove(qPrintable(w.prompts.file));
+}
+BENCHMARK(BM_LoadDump)->Unit(benchmark::kMicrosecond);
 
 long wakeUps() {
     rusage u{};
