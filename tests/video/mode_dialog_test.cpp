@@ -84,7 +84,8 @@ TEST(ModeDialog, OkProgramsTheModeAndConnectorInOrder) {
          "reg5=0D@11 CSC_Enable@13 ReadAll(hidden)@14 "},
         {1, 0, false, 0, kModeA + "230500" + kReadAll, "reg5=00@11 ReadAll(hidden)@11 "},
         {1, 2, false, 0, kModeA + "23050D 2801 2500" + kReadAll, "reg5=0D@11 ReadAll(hidden)@13 "},
-        {1, 4, false, 0, kModeA + "23050D 2803 2500" + kReadAll, "reg5=0D@11 ReadAll(hidden)@13 "},
+        {1, 4, true, 0, kModeA + "23050D 2803 2500 2F1B21" + kReadAll,
+         "reg5=0D@11 CSC_Enable@13 ReadAll(hidden)@14 "},
         // The fourth FPGA write's command packet fails: nothing after it, the dialog stays.
         {1, 3, true, 7, "2F1C00 2F1DE6 2F1E05", ""}};
     for (const auto& [mode, connector, csc, failAt, sent, calls] : rows) {
@@ -125,9 +126,10 @@ TEST(ModeDialog, CancelSelectsEntryOneAgainAndSendsNothing) {
         EXPECT_TRUE(r.connector(4)->isChecked() && !r.csc()->isChecked());
     }
     EXPECT_TRUE(r.sent().empty());
-    Rig one({"Only,1,2,3,4,5;"});
+    Rig one({"Only,1,2,3,4,5;"}); // the only entry is entry 0
+    one.combo()->setEditText("typed");
     one.dialog.CancelButton_Click();
-    EXPECT_EQ(one.combo()->currentIndex(), 0);
+    EXPECT_EQ(one.combo()->currentText(), "Only");
 }
 
 // No listed mode selected, or a line that cannot be programmed: a warning naming what is
