@@ -77,6 +77,7 @@ TEST(ModeLine, FieldsAreCutAtCommasAndTheFirstSemicolonAndChecked) {
 // wrong is one problem, in order, naming its line.
 TEST(ModeTable, KeepsTheUsableModesAndSaysWhatIsWrong) {
     const Lines kept = {"A ,1,2,3,4,5; comment, with commas  ", "B,6,7,8,9,10;"};
+    const std::string a = "A,1,2,3,4,5;";
     const std::string noLastEol = table("n 2", kept).substr(0, table("n 2", kept).size() - 2);
     const std::tuple<std::string, Lines, int, Lines> cases[] = {
         // text, lines kept, count declared, a piece of each problem
@@ -93,13 +94,9 @@ TEST(ModeTable, KeepsTheUsableModesAndSaysWhatIsWrong) {
         {table("modes 1", numbered(3)), numbered(1), 1, {"at least 2"}},
         {table("modes 40", numbered(40)), numbered(33), 40, {"first 33"}},
         {table("modes 05", numbered(3)), numbered(3), 5, {"only 3 mode line(s)"}},
-        {table("n 2", {"A,1,2,3,4,5;", std::string(1 << 20, 'x')}),
-         {"A,1,2,3,4,5;"},
-         2,
-         {"(1048576 characters) left out"}},
-        {table("n 5",
-               {"A,1,2,3,4,5;", "B,1,2,3,4;5", "C,1,2;3,4,5,6", "D,1,2,3,4,5", "E,1,2,3,4,99999;"}),
-         {"A,1,2,3,4,5;"},
+        {table("n 2", {a, std::string(1 << 20, 'x')}), {a}, 2, {"(1048576 characters) left out"}},
+        {table("n 5", {a, "B,1,2,3,4;5", "C,1,2;3,4,5,6", "D,1,2,3,4,5", "E,1,2,3,4,99999;"}),
+         {a},
          5,
          {"line 5", "line 6", "line 7", "99999;\" left out: its PLL Htotal 99999"}}};
     for (const auto& [text, lines, declared, problems] : cases) {
