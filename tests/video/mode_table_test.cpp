@@ -1,4 +1,5 @@
-// The mode table reader, the mode line parser, the table lookup and the shipped table.
+// The mode line parser and checks, the mode table reader and lookup, the shipped table and
+// Config.ini's USB identifiers.
 #include "video/ini_reader.h"
 #include "video/mode_table.h"
 
@@ -7,158 +8,124 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
-#include <sstream>
 
 using namespace korva;
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 namespace {
 
 // A table text with the given third line and mode lines.
-std::string table(const std::string& third, const std::vector<std::string>& modes,
-                  const char* eol = "\r\n") {
+std::string table(const std::string& third, const Lines& modes, const char* eol = "\r\n") {
     std::string t = std::string("header one") + eol + "header two" + eol + third + eol;
     for (const auto& m : modes)
         t += m + eol;
     return t;
 }
 
-std::vector<std::string> numberedModes(int n) {
-    std::vector<std::string> v;
+Lines numbered(int n) {
+    Lines v;
     for (int i = 0; i < n; ++i)
-        v.push_back("M" + std::to_string(i) + "," + std::to_string(i) + ",2,3,4,5;note " +
-                    std::to_string(i));
+        v.push_back("M" + std::to_string(i) + "," + std::to_string(i) + ",2,3,4,5;note");
     return v;
 }
 
-bool mentions(const std::vector<std::string>& problems, const std::string& what) {
-    return std::any_of(problems.begin(), problems.end(),
-                       [&](const std::string& p) { return p.find(what) != std::string::npos; });
+bool has(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
+}
+
+fs::path freshDir() {
+    const auto d = fs::temp_directory_path() / ("korva-" + std::to_string(std::random_device{}()));
+    fs::create_directories(d);
+    return d;
 }
 
 } // namespace
 
-TEST(ModeLineParse, FieldsAreCutAtCommasAndFirstSemicolon) {
-    auto m = ParseModeLine("N,1,2,3,4,5;a,b,c");
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->name, "N");
-    EXPECT_EQ((std::vector<double>{m->hStart, m->hStop, m->vStart, m->vStop, m->pllHtotal}),
-              (std::vector<double>{1, 2, 3, 4, 5}));
-    // Each field is read as the program reads numbers; an empty field is 0.
-    m = ParseModeLine("X, 720,720 px,7 20,,&H5DC;7;8");
-    ASSERT_TRUE(m);
-    EXPECT_EQ((std::vector<double>{m->hStart, m->hStop, m->vStart, m->vStop, m->pllHtotal}),
-              (std::vector<double>{720, 720, 720, 0, 1500}));
-    EXPECT_TRUE(ParseModeLine(",,,,,;"));
-}
-
-TEST(ModeLineParse, BrokenLinesSayWhy) {
-    const std::tuple<const char*, bool, const char*> cases[] = {
-        {"X,1,2,3,4;5", false, "comma"}, // four commas
-        {"X,1,2,3,4,5", false, "semicolon"},
-        {"X,1,2;3,4,5,6", false, "semicolon comes before"},
-        {"X,1;2", false, "1 comma"},
-        {"X,-1,2,3,4,5;", true, "DE horizontal start -1"}, // parses, but does not fit 16 bits
-        {"X,1,2,3,4,65536;", true, "PLL Htotal 65536"},
-        {"X,1,1e400,3,4,5;", true, "DE horizontal stop \"1e400\" is too large"}};
-    for (auto [line, parses, why] : cases) {
-        EXPECT_NE(ModeLineProblem(line).find(why), std::string::npos)
-            << line << ": " << ModeLineProblem(line);
-        EXPECT_EQ(ParseModeLine(line).has_value(), parses) << line;
+TEST(ModeLine, FieldsAreCutAtCommasAndTheFirstSemicolonAndChecked) {
+    // line, name (nullptr: does not parse), the five values (none: not compared), problem
+    const std::tuple<const char*, const char*, std::vector<double>, const char*> cases[] = {
+        {"N,1,2,3,4,5;a,b,c", "N", {1, 2, 3, 4, 5}, ""},
+        {"X, 720,720 px,7 20,,&H5DC;7;8", "X", {720, 720, 720, 0, 1500}, ""}, // as numbers read
+        {",,,,,;", "", {0, 0, 0, 0, 0}, ""},
+        {"X,0,65535,1,2,3;", "X", {0, 65535, 1, 2, 3}, ""},
+        {"X,1,2,3,4;5", nullptr, {}, "4 comma"},
+        {"X,1,2,3,4,5", nullptr, {}, "no semicolon"},
+        {"X,1,2;3,4,5,6", nullptr, {}, "semicolon comes before"},
+        {"X,1;2", nullptr, {}, "1 comma"},
+        {"", nullptr, {}, "0 comma"},
+        {"X,-1,2,3,4,5;", "X", {-1, 2, 3, 4, 5}, "DE horizontal start -1"}, // beyond 16 bits
+        {"X,1,2,3,4,65536;", "X", {1, 2, 3, 4, 65536}, "PLL Htotal 65536"},
+        {"X,1,1e400,3,4,5;", "X", {}, "DE horizontal stop \"1e400\" is too large"}};
+    for (auto [line, name, values, why] : cases) {
+        SCOPED_TRACE(line);
+        const std::string problem = ModeLineProblem(line);
+        EXPECT_TRUE(*why ? has(problem, why) : problem.empty()) << problem;
+        const auto m = ParseModeLine(line);
+        ASSERT_EQ(m.has_value(), name != nullptr);
+        if (!m) continue;
+        EXPECT_EQ(m->name, name);
+        if (values.empty()) continue;
+        EXPECT_EQ((std::vector<double>{m->hStart, m->hStop, m->vStart, m->vStop, m->pllHtotal}),
+                  values);
     }
-    EXPECT_FALSE(ParseModeLine(""));
-    EXPECT_EQ(ModeLineProblem("X,0,65535,1,2,3;"), "");
 }
 
-TEST(ModeTableRead, CountFromLastTwoCharactersOfLineThree) {
-    const ModeTable t = ParseModeTable(table("Number of modes: 12", numberedModes(15)));
-    EXPECT_TRUE(t.problems.empty());
-    EXPECT_EQ(t.declaredModes, 12);
-    ASSERT_EQ(t.lines.size(), 12u); // the thirteenth and later lines are not read
-    EXPECT_EQ(t.lines.front(), "M0,0,2,3,4,5;note 0");
-    EXPECT_EQ(t.lines.back(), "M11,11,2,3,4,5;note 11");
-    EXPECT_EQ(ParseModeTable(table("modes 09", numberedModes(9))).lines.size(), 9u);
-    EXPECT_EQ(ParseModeTable(table("3", numberedModes(3))).lines.size(), 3u);
-}
-
-TEST(ModeTableRead, LinesAreKeptVerbatimWithEitherLineEnd) {
-    const std::vector<std::string> modes = {"A ,1,2,3,4,5; comment, with commas  ",
-                                            "B,6,7,8,9,10;"};
-    EXPECT_EQ(ParseModeTable(table("n 2", modes)).lines, modes);
-    EXPECT_EQ(ParseModeTable(table("n 2", modes, "\n")).lines, modes);
-    std::string text = table("n 2", modes);
-    text.erase(text.size() - 2); // the last line needs no line end
-    const ModeTable t = ParseModeTable(text);
-    EXPECT_EQ(t.lines, modes);
-    EXPECT_TRUE(t.problems.empty());
-}
-
-// Each damaged file gives a problem naming what is wrong and keeps the modes it can use.
-TEST(ModeTableRead, DamagedFilesKeepTheGoodModesAndSayWhatIsWrong) {
-    struct Case {
-        std::string text;
-        std::size_t kept;
-        std::string why;
-    };
-    const Case cases[] = {
-        {"", 0, "0 line(s)"},
-        {"one\r\ntwo\r\n", 0, "2 line(s)"},
-        {table("Number of modes: xy", numberedModes(3)), 0, "not a number"},
-        {table("modes -1", numberedModes(3)), 0, "line 3"},
-        {table("modes 1", numberedModes(3)), 1, "at least 2"},
-        {table("modes 40", numberedModes(40)), 33, "first 33"},
-        {table("modes 05", numberedModes(3)), 3, "only 3 mode line(s)"},
-        {table("modes 02", {"A,1,2,3,4,5;", std::string(1 << 20, 'x')}), 1, "(1048576 characters)"},
-    };
-    for (const Case& c : cases) {
-        const ModeTable t = ParseModeTable(c.text);
-        EXPECT_EQ(t.lines.size(), c.kept) << c.why;
-        EXPECT_TRUE(mentions(t.problems, c.why)) << c.why;
+// The count is the last two characters of line 3; the lines are kept verbatim; each thing
+// wrong is one problem, in order, naming its line.
+TEST(ModeTable, KeepsTheUsableModesAndSaysWhatIsWrong) {
+    const Lines kept = {"A ,1,2,3,4,5; comment, with commas  ", "B,6,7,8,9,10;"};
+    const std::string a = "A,1,2,3,4,5;";
+    const std::string noLastEol = table("n 2", kept).substr(0, table("n 2", kept).size() - 2);
+    const std::tuple<std::string, Lines, int, Lines> cases[] = {
+        // text, lines kept, count declared, a piece of each problem
+        {table("Number of modes: 12", numbered(15)), numbered(12), 12, {}},
+        {table("modes 09", numbered(9)), numbered(9), 9, {}},
+        {table("3", numbered(3)), numbered(3), 3, {}},
+        {table("n 2", kept), kept, 2, {}},
+        {table("n 2", kept, "\n"), kept, 2, {}},
+        {noLastEol, kept, 2, {}},
+        {"", {}, 0, {"0 line(s)"}},
+        {"one\r\ntwo\r\n", {}, 0, {"2 line(s)"}},
+        {table("Number of modes: xy", numbered(3)), {}, 0, {"line 3: the mode count \"xy\""}},
+        {table("modes -1", numbered(3)), {}, 0, {"line 3"}},
+        {table("modes 1", numbered(3)), numbered(1), 1, {"at least 2"}},
+        {table("modes 40", numbered(40)), numbered(33), 40, {"first 33"}},
+        {table("modes 05", numbered(3)), numbered(3), 5, {"only 3 mode line(s)"}},
+        {table("n 2", {a, std::string(1 << 20, 'x')}), {a}, 2, {"(1048576 characters) left out"}},
+        {table("n 5", {a, "B,1,2,3,4;5", "C,1,2;3,4,5,6", "D,1,2,3,4,5", "E,1,2,3,4,99999;"}),
+         {a},
+         5,
+         {"line 5", "line 6", "line 7", "99999;\" left out: its PLL Htotal 99999"}}};
+    for (const auto& [text, lines, declared, problems] : cases) {
+        SCOPED_TRACE(text.substr(0, 60));
+        const ModeTable t = ParseModeTable(text);
+        EXPECT_EQ(t.lines, lines);
+        EXPECT_EQ(t.declaredModes, declared);
+        ASSERT_EQ(t.problems.size(), problems.size()) << testing::PrintToString(t.problems);
+        for (std::size_t i = 0; i < problems.size(); ++i)
+            EXPECT_TRUE(has(t.problems[i], problems[i])) << t.problems[i];
     }
-
-    const ModeTable bad =
-        ParseModeTable(table("modes 05", {"A,1,2,3,4,5;", "B,1,2,3,4;5", "C,1,2;3,4,5,6",
-                                          "D,1,2,3,4,5", "E,1,2,3,4,99999;"}));
-    EXPECT_EQ(bad.lines, std::vector<std::string>{"A,1,2,3,4,5;"});
-    ASSERT_EQ(bad.problems.size(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_NE(bad.problems[i].find("line " + std::to_string(5 + i)), std::string::npos);
-    EXPECT_NE(bad.problems[3].find("99999"), std::string::npos);
-
     const ModeTable missing = ReadModeTable("/nonexistent/korva/mode_table.dat");
     EXPECT_TRUE(missing.lines.empty());
-    EXPECT_TRUE(mentions(missing.problems, "/nonexistent/korva/mode_table.dat"));
+    EXPECT_TRUE(has(missing.problems.at(0), "/nonexistent/korva/mode_table.dat"));
 }
 
-TEST(ModeTableFind, WorkingDirectoryFirstThenFallbacks) {
-    const fs::path root =
-        fs::temp_directory_path() / ("korva-mode-" + std::to_string(std::random_device{}()));
-    const fs::path work = root / "work", installed = root / "installed", source = root / "source";
-    for (const auto& d : {work, installed, source})
-        fs::create_directories(d);
-    auto put = [](const fs::path& dir) {
-        std::ofstream(dir / kModeTableFileName) << "x";
-        return (dir / kModeTableFileName).string();
-    };
-    const std::vector<std::string> fallbacks = {installed.string(), source.string()};
-
-    auto found = FindModeTable(work.string(), fallbacks);
-    EXPECT_EQ(found.path, "");
-    EXPECT_NE(found.note.find("no video modes"), std::string::npos);
-    const std::string fromSource = put(source);
-    found = FindModeTable(work.string(), fallbacks);
-    EXPECT_EQ(found.path, fromSource);
-    EXPECT_NE(found.note.find(work.string()), std::string::npos);
-    const std::string fromInstalled = put(installed);
-    EXPECT_EQ(FindModeTable(work.string(), fallbacks).path, fromInstalled);
-    const std::string local = put(work);
-    found = FindModeTable(work.string(), fallbacks);
-    EXPECT_EQ(found.path, local);
-    EXPECT_EQ(found.note, "");
-
-    // The built-in fallbacks reach the shipped table from anywhere.
-    found = FindModeTable(root.string());
+TEST(ModeTable, FoundInTheWorkingDirectoryFirstThenInTheFallbacks) {
+    const fs::path root = freshDir(), work = root / "w", installed = root / "i",
+                   source = root / "s";
+    // Each step puts a table in one more folder: the one used, and a piece of the note.
+    const std::tuple<fs::path, std::string> steps[] = {
+        {fs::path(), "no video modes"}, {source, work}, {installed, work}, {work, ""}};
+    for (auto [put, note] : steps) {
+        if (!put.empty()) fs::create_directories(put), std::ofstream(put / kModeTableFileName);
+        const auto found = FindModeTable(work.string(), {installed.string(), source.string()});
+        EXPECT_EQ(found.path, put.empty() ? "" : (put / kModeTableFileName).string());
+        EXPECT_TRUE(note.empty() ? found.note.empty() : has(found.note, note)) << found.note;
+    }
+    const auto found = FindModeTable(root.string()); // the built-in fallbacks, from anywhere
     EXPECT_FALSE(found.note.empty());
     EXPECT_TRUE(ReadModeTable(found.path).problems.empty());
     fs::remove_all(root);
@@ -172,64 +139,56 @@ TEST(ShippedTable, LoadsCleanlyWithCrLfAndPublishedTimings) {
     EXPECT_TRUE(t.problems.empty()) << t.problems.front();
     EXPECT_GE(t.lines.size(), 16u);
     EXPECT_EQ(t.lines.size(), static_cast<std::size_t>(t.declaredModes));
-    std::stringstream raw;
-    raw << std::ifstream(path, std::ios::binary).rdbuf();
-    const std::string bytes = raw.str();
-    ASSERT_GE(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
-    for (std::size_t i = bytes.find('\n'); i != std::string::npos; i = bytes.find('\n', i + 1))
-        ASSERT_EQ(bytes[i - 1], '\r') << "bare LF at " << i;
-
-    std::vector<std::string> names;
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n"); // CR LF throughout
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'),
+              std::count(bytes.begin(), bytes.end(), '\r'));
+    std::map<std::string, std::vector<double>> modes;
     for (const auto& line : t.lines) { // every mode is consistent
         const auto m = ParseModeLine(line);
         ASSERT_TRUE(m) << line;
-        names.push_back(m->name);
+        modes[m->name] = {m->hStart, m->hStop, m->vStart, m->vStop, m->pllHtotal};
         EXPECT_TRUE(m->hStart > 0 && m->hStop > m->hStart && m->hStop < m->pllHtotal &&
                     m->vStop > m->vStart)
             << line;
     }
-    EXPECT_EQ(names[1], "1024x768@60Hz VESA"); // the default selection
-
-    const std::tuple<const char*, int, int, int, int, int> published[] = {
+    EXPECT_EQ(ParseModeLine(t.lines[1])->name, "1024x768@60Hz VESA"); // the default selection
+    const std::tuple<const char*, double, double, double, double, double> published[] = {
         //  name                  sync+bp   active  sync+bp active total
         {"1920x1080p@60Hz CEA", 44 + 148, 1920, 5 + 36, 1080, 2200},
         {"1280x720p@60Hz CEA", 40 + 220, 1280, 5 + 20, 720, 1650},
         {"640x480@60Hz VESA", 96 + 48, 640, 2 + 33, 480, 800},
         {"1024x768@60Hz VESA", 136 + 160, 1024, 6 + 29, 768, 1344}};
-    for (auto [name, hStart, hActive, vStart, vActive, total] : published) {
-        const auto line = std::find_if(t.lines.begin(), t.lines.end(), [&](const std::string& l) {
-            return ParseModeLine(l)->name == name;
-        });
-        ASSERT_NE(line, t.lines.end()) << name;
-        const auto m = ParseModeLine(*line);
-        EXPECT_EQ((std::vector<double>{m->hStart, m->hStop, m->vStart, m->vStop, m->pllHtotal}),
-                  (std::vector<double>{double(hStart), double(hStart + hActive), double(vStart),
-                                       double(vStart + vActive), double(total)}))
+    for (auto [name, h, hActive, v, vActive, total] : published)
+        EXPECT_EQ(modes[name], (std::vector<double>{h, h + hActive, v, v + vActive, total}))
             << name;
-    }
 }
 
 // Config.ini's [USB] identifiers: hexadecimal 0..FFFF; anything else is refused with its
 // line and the default used. A byte-order mark does not hide the first section.
 TEST(ConfigIni, UsbIdentifiersAreCheckedAndAByteOrderMarkIsSkipped) {
-    const std::tuple<const char*, std::uint16_t, std::uint16_t, const char*> cases[] = {
-        {"\xEF\xBB\xBF[USB]\r\nVendorID=abcd\r\nProductID=0x0001\r\n", 0xABCD, 0x0001, ""},
-        {"[USB]\nVendorID=12345\n", 0x1209, 0x1004,
-         "line 2: VendorID \"12345\" is not a USB identifier (hexadecimal 0 to FFFF); the "
-         "default 1209 is used"},
-        {"[usb]\n\nProductID=FFFF1209\nVendorID=-1\n", 0x1209, 0x1004, "line 4: VendorID"},
-        {"[USB]\nVendorID=\n", 0x1209, 0x1004, ""},
-    };
-    const fs::path path =
-        fs::temp_directory_path() / ("korva-config-" + std::to_string(std::random_device{}()));
-    for (auto [text, vendor, product, problem] : cases) {
+    // text, vendor and product identifier read, a piece of each problem
+    const std::tuple<const char*, std::uint32_t, Lines> cases[] = {
+        {"\xEF\xBB\xBF[USB]\r\nVendorID=abcd\r\nProductID=0x0001\r\n", 0xABCD'0001, {}},
+        {"[USB]\nVendorID=12345\n",
+         0x1209'1004,
+         {"line 2: VendorID \"12345\" is not a USB identifier (hexadecimal 0 to FFFF); the "
+          "default 1209 is used"}},
+        {"[usb]\n\nProductID=FFFF1209\nVendorID=-1\n",
+         0x1209'1004,
+         {"line 4: VendorID", "line 3: ProductID"}},
+        {"[USB]\nVendorID=\n", 0x1209'1004, {}}};
+    const fs::path dir = freshDir(), path = dir / "Config.ini";
+    for (const auto& [text, ids, problems] : cases) {
+        SCOPED_TRACE(text);
         std::ofstream(path, std::ios::binary) << text;
         const UsbMatchSetting s = ReadUsbMatch(path.string(), MatchEntry{});
-        EXPECT_EQ(s.match.vendorId, vendor) << text;
-        EXPECT_EQ(s.match.productId, product) << text;
-        EXPECT_EQ(s.problems.empty(), !*problem) << text;
-        EXPECT_TRUE(!*problem || mentions(s.problems, problem)) << text;
+        EXPECT_EQ(s.match.vendorId, ids >> 16);
+        EXPECT_EQ(s.match.productId, ids & 0xFFFF);
+        ASSERT_EQ(s.problems.size(), problems.size());
+        for (std::size_t i = 0; i < problems.size(); ++i)
+            EXPECT_TRUE(has(s.problems[i], problems[i])) << s.problems[i];
     }
-    fs::remove(path);
+    fs::remove_all(dir);
 }
