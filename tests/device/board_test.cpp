@@ -85,14 +85,9 @@ TEST(Exchange, NotReportedGoesOnWithoutBoardAndKeepsTheBuffer) {
     EXPECT_EQ(r.link.ExchangeCommand({0x2E, 0x10}, CheckStyle::NotReported, true).reply[0], 0);
 }
 
-TEST(AttachDetach, HandleFollowsPluggingAlsoFromAnotherThread) {
+// Each exchange goes through whole or fails cleanly; the board ends attached.
+TEST(AttachDetach, PluggingFromAnotherThreadWhileExchanging) {
     Rig r;
-    r.sim.unplug();
-    EXPECT_EQ(r.ctx.handle.load(), 0u);
-    r.sim.plug();
-    r.link.ExchangeCommand({0x30, 0x0F}, CheckStyle::ReportedWithStatus);
-    EXPECT_EQ(r.sim.port('A'), 0x0F);
-
     std::atomic<bool> stop{false};
     std::thread plugger([&] {
         while (!stop) {
@@ -100,7 +95,7 @@ TEST(AttachDetach, HandleFollowsPluggingAlsoFromAnotherThread) {
             r.sim.plug();
         }
     });
-    for (int i = 0; i < 5000; ++i) // each exchange goes through whole or fails cleanly
+    for (int i = 0; i < 5000; ++i)
         r.link.ExchangeCommand({0x2E, 0x01}, CheckStyle::NotReported, true);
     stop = true;
     plugger.join();

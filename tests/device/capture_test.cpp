@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <numeric>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
@@ -70,99 +71,86 @@ TEST(CaptureTshark, ListsEveryPacketWithItsEndpointAndBytesInOrder) {
                               "\n'C'\t0x05\t\n");
 }
 
-TEST(CaptureRecords, AnExchangeIsTwoPairsOfUsbmonRecords) {
+// Each transfer gives a submission and a completion record with its URB id: an exchange,
+// one whose reply times out, failed writes (what was submitted, each failure mapped to
+// usbmon's errno), a stream (all packets in flight before the first completes; the second
+// fails, the third is cancelled) and an exchange without a board (no device number).
+TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     Rig r;
     r.sim.setFpga(0x10, 0x7F);
     EXPECT_EQ(r.board.ReadByte_FPGA(0x10), "127");
-    const int device = CaptureLayer::deviceNumber(r.ctx.handle.load());
-    EXPECT_NE(device, 0);
-    const auto c = r.records();
-    ASSERT_EQ(c.size(), 4u);
-    // Each completion carries its submission's URB id; the two transfers differ.
-    EXPECT_EQ(std::tuple(c[0].id, c[2].id), std::tuple(c[1].id, c[3].id));
-    EXPECT_NE(c[0].id, c[2].id);
-    const std::tuple<char, int, char, int, Bytes> expected[] = {
-        {'S', 0x02, 0, -115, packet({0x2E, 0x10})},
-        {'C', 0x02, '>', 0, {}},
-        {'S', 0x82, '<', -115, {}},
-        {'C', 0x82, 0, 0, packet({0x7F})}};
-    std::int64_t last = 0;
-    for (std::size_t i = 0; i < c.size(); ++i) {
-        SCOPED_TRACE(i);
-        const UsbRecord& e = c[i];
-        EXPECT_EQ(std::tuple(e.type, int(e.endpoint), e.dataFlag, e.status, e.data), expected[i]);
-        // Bulk, bus 1, no setup, the header's time is the record's time.
-        EXPECT_EQ(std::tuple(e.urbLength, int(e.transferType), e.bus, int(e.device), e.setupFlag,
-                             e.tail, e.dataLength, e.header.len, e.sec, e.usec),
-                  std::tuple(64u, 3, 1, device, '-', Bytes(16, 0), e.data.size(),
-                             64 + e.data.size(), e.header.ts.tv_sec, e.header.ts.tv_usec));
-        EXPECT_LE(last, e.sec * 1000000 + e.usec); // and never goes back
-        last = e.sec * 1000000 + e.usec;
-    }
-}
-
-TEST(CaptureRecords, FailedTransfersCarryTheirErrnoAndNoInData) {
-    Rig r;
-    r.sim.timeOutTransfer(2); // the reply of the next exchange times out
+    r.sim.timeOutTransfer(2);
     EXPECT_EQ(r.board.ReadFpga(0x01), std::nullopt);
-    // Each failure the caller sees passes through unchanged, mapped to usbmon's errno.
-    const std::pair<Status, std::int32_t> cases[] = {
-        {status::NoDevice, -19}, {status::Pipe, -32}, {status::Overflow, -5}, {status::Io, -5}};
     std::uint8_t byte = 0x01;
-    for (const auto& [s, err] : cases) {
+    for (Status s : {status::NoDevice, status::Pipe, status::Overflow, status::Io}) {
         r.sim.failTransfer(1, s);
         std::uint32_t transferred = 99;
         EXPECT_EQ(r.cap->transferBulk(r.ctx.handle.load(), pipe::DataOut, 0, 0, &byte, 1,
                                       &transferred, 30000),
-                  s);
+                  s); // passed through unchanged
         EXPECT_EQ(transferred, 0u);
     }
-    // Without a board: no device number, and every completion says so.
-    r.sim.unplug();
-    EXPECT_FALSE(r.link.ExchangeCommand({0x30, 0x01}, CheckStyle::NotReported).ok);
-    EXPECT_TRUE(r.sink.codes.empty());
-    const auto c = r.records();
-    ASSERT_EQ(c.size(), 4u + 2 * std::size(cases) + 4);
-    EXPECT_EQ(std::tuple(c[3].type, c[3].endpoint, c[3].status, c[3].urbLength, c[3].data),
-              std::tuple('C', 0x82, -110, 0u, Bytes{}));
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(c[4 + 2 * i].data, Bytes{0x01}); // what was submitted, even though it failed
-        EXPECT_EQ(std::tuple(c[5 + 2 * i].status, c[5 + 2 * i].urbLength),
-                  std::tuple(cases[i].second, 0u));
-    }
-    const auto unplugged = c.end() - 4;
-    EXPECT_EQ(std::tuple(unplugged[0].device, unplugged[0].data, unplugged[1].status,
-                         unplugged[3].status),
-              std::tuple(0, packet({0x30, 0x01}), -19, -19));
-}
-
-TEST(CaptureRecords, StreamedPacketsAreTransfersOfTheirOwnInFlightTogether) {
-    Rig r;
     Bytes bytes(150);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(i + 1);
+    std::iota(bytes.begin(), bytes.end(), 1);
     r.sim.failTransfer(2, status::Pipe);
     std::uint32_t sent = 0;
     EXPECT_EQ(r.link.Stream(pipe::DataOut, bytes.data(), 150, 64, &sent), status::Pipe);
     EXPECT_EQ(sent, 64u);
-    // All three go out before the first completes; the second fails, the third is cancelled.
+    const int device = CaptureLayer::deviceNumber(r.ctx.handle.load());
+    EXPECT_NE(device, 0);
+    r.sim.unplug();
+    EXPECT_FALSE(r.link.ExchangeCommand({0x30, 0x01}, CheckStyle::NotReported).ok);
+    EXPECT_TRUE(r.sink.codes.empty());
+
     const auto part = [&](int from, int to) {
         return Bytes(bytes.begin() + from, bytes.begin() + to);
     };
-    const std::tuple<char, int, int, Bytes> expected[] = {{'S', 0, -115, part(0, 64)},
-                                                          {'S', 1, -115, part(64, 128)},
-                                                          {'S', 2, -115, part(128, 150)},
-                                                          {'C', 0, 0, {}},
-                                                          {'C', 1, -32, {}},
-                                                          {'C', 2, -2, {}}};
+    const struct {
+        char type;
+        int endpoint;
+        char dataFlag;
+        int status;
+        unsigned urbLength;
+        int transfer; // the records of one transfer share its URB id
+        bool board;   // the device number is the board's, else 0
+        Bytes data;
+    } expected[] = {
+        // clang-format off
+        {'S', 0x02, 0, -115, 64, 0, true, packet({0x2E, 0x10})}, {'C', 0x02, '>', 0, 64, 0, true, {}},
+        {'S', 0x82, '<', -115, 64, 1, true, {}}, {'C', 0x82, 0, 0, 64, 1, true, packet({0x7F})},
+        {'S', 0x02, 0, -115, 64, 2, true, packet({0x2E, 0x01})}, {'C', 0x02, '>', 0, 64, 2, true, {}},
+        {'S', 0x82, '<', -115, 64, 3, true, {}}, {'C', 0x82, 0, -110, 0, 3, true, {}},
+        {'S', 0x05, 0, -115, 1, 4, true, {1}}, {'C', 0x05, '>', -19, 0, 4, true, {}},
+        {'S', 0x05, 0, -115, 1, 5, true, {1}}, {'C', 0x05, '>', -32, 0, 5, true, {}},
+        {'S', 0x05, 0, -115, 1, 6, true, {1}}, {'C', 0x05, '>', -5, 0, 6, true, {}},
+        {'S', 0x05, 0, -115, 1, 7, true, {1}}, {'C', 0x05, '>', -5, 0, 7, true, {}},
+        {'S', 0x05, 0, -115, 64, 8, true, part(0, 64)},
+        {'S', 0x05, 0, -115, 64, 9, true, part(64, 128)},
+        {'S', 0x05, 0, -115, 22, 10, true, part(128, 150)},
+        {'C', 0x05, '>', 0, 64, 8, true, {}}, {'C', 0x05, '>', -32, 0, 9, true, {}},
+        {'C', 0x05, '>', -2, 0, 10, true, {}},
+        {'S', 0x02, 0, -115, 64, 11, false, packet({0x30, 0x01})}, {'C', 0x02, '>', -19, 0, 11, false, {}},
+        {'S', 0x82, '<', -115, 64, 12, false, {}}, {'C', 0x82, 0, -19, 0, 12, false, {}},
+        // clang-format on
+    };
     const auto c = r.records();
     ASSERT_EQ(c.size(), std::size(expected));
+    std::int64_t last = 0;
     for (std::size_t i = 0; i < c.size(); ++i) {
-        EXPECT_EQ(std::tuple(c[i].type, int(c[i].id - c[0].id), c[i].status, c[i].data),
-                  expected[i])
-            << i;
-        EXPECT_EQ(c[i].endpoint, 0x05) << i;
+        SCOPED_TRACE(i);
+        const auto& e = c[i];
+        const auto& x = expected[i];
+        EXPECT_EQ(std::tuple(e.type, int(e.endpoint), e.dataFlag, e.status, e.urbLength,
+                             int(e.id - c[0].id), int(e.device), e.data),
+                  std::tuple(x.type, x.endpoint, x.dataFlag, x.status, x.urbLength, x.transfer,
+                             x.board ? device : 0, x.data));
+        // Bulk, bus 1, no setup, the header's time is the record's time.
+        EXPECT_EQ(std::tuple(int(e.transferType), e.bus, e.setupFlag, e.tail, e.dataLength,
+                             e.header.len, e.sec, e.usec),
+                  std::tuple(3, 1, '-', Bytes(16, 0), e.data.size(), 64 + e.data.size(),
+                             e.header.ts.tv_sec, e.header.ts.tv_usec));
+        EXPECT_LE(last, e.sec * 1000000 + e.usec); // and never goes back
+        last = e.sec * 1000000 + e.usec;
     }
 }
 

@@ -6,12 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -22,23 +19,6 @@ namespace {
 constexpr std::uint32_t kCapabilities =
     USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
     USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
-
-[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...) {
-    char buf[2048];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
-    va_end(args);
-    return buf;
-}
-
-// Throws with the GError's message, or errno's, when a set-up step failed.
-void check(bool ok, const std::string& what, GError* error = nullptr) {
-    if (ok) return;
-    const std::string why = error ? error->message : std::strerror(errno);
-    g_clear_error(&error);
-    throw std::runtime_error(what + ": " + why);
-}
 
 // Runs f on the client's memory that the ioctl argument points to, as a T.
 template <typename T, typename F> void onArg(UMockdevIoctlData* arg, F f) {
@@ -72,13 +52,15 @@ UmockdevBed::UmockdevBed() {
 
 EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId,
                              int address)
-    : devnode(format("/dev/bus/usb/001/%03d", address)), bed_(bed), vendorId_(vendorId),
-      productId_(productId), address_(address),
-      syspath_(format("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address - 1)) {
-    const std::string fifoPath = bed_.root + devnode;
-    check(::mkfifo(fifoPath.c_str(), 0666) == 0, "mkfifo " + fifoPath);
-    fifo_ = ::open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    check(fifo_ >= 0, "open " + fifoPath);
+    : bed_(bed), vendorId_(vendorId), productId_(productId), address_(address) {
+    g_autofree gchar* node = g_strdup_printf("/dev/bus/usb/001/%03d", address);
+    g_autofree gchar* sys =
+        g_strdup_printf("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address - 1);
+    devnode = node;
+    syspath_ = sys;
+    g_assert_cmpint(::mkfifo((bed_.root + devnode).c_str(), 0666), ==, 0);
+    fifo_ = ::open((bed_.root + devnode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    g_assert_cmpint(fifo_, >=, 0);
     updateFifo();
 
     // Attach the ioctl handler before the device exists, so no open can miss it.
@@ -97,8 +79,8 @@ EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint
                      }),
                      this);
     GError* error = nullptr;
-    check(umockdev_testbed_attach_ioctl(bed_.testbed, devnode.c_str(), handler_, &error),
-          "umockdev_testbed_attach_ioctl", error);
+    umockdev_testbed_attach_ioctl(bed_.testbed, devnode.c_str(), handler_, &error);
+    g_assert_no_error(error);
 }
 
 EmulatedBoard::~EmulatedBoard() {
@@ -138,7 +120,7 @@ void EmulatedBoard::plug() {
     // No "N:" line: umockdev would make the node a regular file in place of our FIFO. The
     // descriptors: the device's, then one configuration with one vendor-class interface
     // and four bulk endpoints of 512 bytes.
-    const std::string record = format(
+    g_autofree gchar* record = g_strdup_printf(
         "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
         "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
         "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
@@ -148,8 +130,8 @@ void EmulatedBoard::plug() {
         syspath_.c_str() + 4, devnode.c_str(), address_, vendorId_, productId_, address_, vendorId_,
         productId_, vendorId_ & 0xFF, vendorId_ >> 8, productId_ & 0xFF, productId_ >> 8);
     GError* error = nullptr;
-    check(umockdev_testbed_add_from_string(bed_.testbed, record.c_str(), &error),
-          "umockdev_testbed_add_from_string", error);
+    umockdev_testbed_add_from_string(bed_.testbed, record, &error);
+    g_assert_no_error(error);
 }
 
 void EmulatedBoard::unplug() {
