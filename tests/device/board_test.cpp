@@ -18,20 +18,6 @@ using namespace korva::test;
 using Rig = BoardRig;
 using Codes = std::vector<std::int16_t>;
 
-TEST(Exchange, FreshZeroedPacketAndReplyInSameBuffer) {
-    Rig r;
-    r.sim.setFpga(0x10, 0x7F);
-    const auto res = r.link.ExchangeCommand({0x2E, 0x10}, CheckStyle::NotReported, true);
-    EXPECT_TRUE(res.ok);
-    EXPECT_EQ(res.reply[0], 0x7F);
-    const auto log = r.sim.log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(std::tuple(log[0].pipe, log[0].in, log[0].data, log[0].timeoutMs),
-              std::tuple(0x02u, false, packet({0x2E, 0x10}), 30000u));
-    EXPECT_EQ(std::tuple(log[1].pipe, log[1].in, log[1].data.size(), log[1].timeoutMs),
-              std::tuple(0x82u, true, 64u, 30000u));
-}
-
 // Each failure, in the style of its operation: the code reported, the detail, the
 // transfers tried (none after a failed one), the handle following the board; and from
 // then on the link sends nothing more.
@@ -126,10 +112,10 @@ TEST(Pipes, GetPipesCopiesOrRefusesAndWritePipeUsesItsPipe) {
     EXPECT_TRUE(r.sink.codes.empty());
 }
 
-// Every command: the packet it sends, what it returns or leaves on the board, what it
-// reports. Without a board reads give 0 (the uncleared one its opcode) unless reporting. A
-// short reply counts against what the operation reads: a burst of N bytes needs N, a
-// single read 1, a write none.
+// Every command: the packet it sends (zeros after its bytes; the reply read into the same
+// buffer), what it returns or leaves on the board, what it reports. Without a board reads give 0
+// (the uncleared one its opcode) unless reporting. A short reply counts against what the operation
+// reads: a burst of N bytes needs N, a single read 1, a write none.
 TEST(Board, CommandsSendExactPacketsAndUseTheirReplies) {
     const auto afe = [](Rig& r, int from, int n = 1) {
         std::string s;
@@ -188,6 +174,8 @@ TEST(Board, CommandsSendExactPacketsAndUseTheirReplies) {
         sent.resize(64);
         EXPECT_EQ(r.sent(), row.sent.empty() ? Packets{} : Packets{sent});
         EXPECT_EQ(r.sink.codes, row.codes);
+        for (const auto& t : r.sim.log())
+            EXPECT_EQ(t.timeoutMs, 30000u);
     }
 }
 
