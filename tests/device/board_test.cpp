@@ -62,15 +62,6 @@ TEST(Exchange, FailuresAreReportedInTheirStyleWithTheirCause) {
     EXPECT_NE(ErrorCodeForStatus(status::NoDevice), ErrorCodeForStatus(status::Timeout));
 }
 
-TEST(Exchange, NotReportedGoesOnWithoutBoardAndKeepsTheBuffer) {
-    Rig r(false);
-    auto res = r.link.ExchangeCommand({0x22, 0x10}, CheckStyle::NotReported, false);
-    EXPECT_TRUE(r.sink.codes.empty());
-    EXPECT_FALSE(res.ok);
-    EXPECT_EQ(res.reply[0], 0x22); // the opcode still stands in byte 0
-    EXPECT_EQ(r.link.ExchangeCommand({0x2E, 0x10}, CheckStyle::NotReported, true).reply[0], 0);
-}
-
 // Each exchange goes through whole or fails cleanly; the board ends attached.
 TEST(AttachDetach, PluggingFromAnotherThreadWhileExchanging) {
     Rig r;
