@@ -58,6 +58,7 @@ TEST(Exchange, FailuresAreReportedInTheirStyleWithTheirCause) {
         EXPECT_EQ(r.sim.log().size(), transfers);
         EXPECT_EQ(r.sink.codes, Codes{code});
     }
+    EXPECT_EQ(ErrorCodeForStatus(0), 0);
     EXPECT_NE(ErrorCodeForStatus(0x10000), 0); // never 0 for a failure
     EXPECT_NE(ErrorCodeForStatus(status::NoDevice), ErrorCodeForStatus(status::Timeout));
 }
