@@ -2,6 +2,7 @@
 // capture file holds every transfer made. A helper that Qt loads through its testability
 // hook keeps it clicking "Read All Registers" and tells how many clicks it made.
 #include "support/pcap_reader.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
-namespace fs = std::filesystem;
-
 TEST(Exit, SigtermWhileBusyQuitsAndTheCaptureHoldsEveryTransfer) {
-    const fs::path dir = fs::temp_directory_path() / ("korva-exit-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    fs::permissions(dir, fs::perms::owner_all); // also the runtime folder of the program
-    const std::string capture = (dir / "usb.pcap").string();
+    const korva::test::TempDir dir; // also the runtime folder of the program
+    const std::string capture = dir / "usb.pcap";
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
     const pid_t pid = ::fork();
@@ -28,7 +24,7 @@ TEST(Exit, SigtermWhileBusyQuitsAndTheCaptureHoldsEveryTransfer) {
         ::dup2(out[1], STDOUT_FILENO);
         ::setenv("QT_LOAD_TESTABILITY", "1", 1);
         ::setenv("LD_LIBRARY_PATH", KORVA_HELPER_DIR, 1);
-        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", dir.path.c_str(), 1);
         ::execl(KORVA_PROGRAM, KORVA_PROGRAM, "--simulate", "--capture", capture.c_str(), nullptr);
         ::_exit(127);
     }
@@ -47,5 +43,4 @@ TEST(Exit, SigtermWhileBusyQuitsAndTheCaptureHoldsEveryTransfer) {
     EXPECT_GT(clicks, 0);
     // Two exchanges per click, two records per transfer.
     EXPECT_EQ(korva::test::readCapture(capture).size(), 8u * static_cast<unsigned>(clicks));
-    fs::remove_all(dir);
 }

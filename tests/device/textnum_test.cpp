@@ -1,3 +1,5 @@
+// Number readings and byte formats. The fuzz target of these functions checks the round
+// trips (strict hex, 16-bit split, decimal text); here are the readings and edge cases.
 #include "device/textnum.h"
 
 #include <gtest/gtest.h>
@@ -7,118 +9,60 @@
 
 using namespace korva;
 
-TEST(ReadNumber, BlanksAnywhereAndStopAtFirstNonNumber) {
-    EXPECT_EQ(ReadNumber(" 720"), 720);
-    EXPECT_EQ(ReadNumber("720 px"), 720);
-    EXPECT_EQ(ReadNumber("7 20"), 720);
-    EXPECT_EQ(ReadNumber("\t7\n2 0,"), 720);
-    EXPECT_EQ(ReadNumber("1382,"), 1382);
-    EXPECT_EQ(ReadNumber("1500;any note"), 1500);
-    EXPECT_EQ(ReadNumber("12A"), 12);
-}
-
-TEST(ReadNumber, NoNumberIsZero) {
-    EXPECT_EQ(ReadNumber(""), 0);
-    EXPECT_EQ(ReadNumber("A"), 0);
-    EXPECT_EQ(ReadNumber(","), 0);
-    EXPECT_EQ(ReadNumber("-"), 0);
-    EXPECT_EQ(ReadNumber("."), 0);
-}
-
-TEST(ReadNumber, SignFractionExponent) {
-    EXPECT_EQ(ReadNumber("-1"), -1);
-    EXPECT_EQ(ReadNumber("+5"), 5);
-    EXPECT_EQ(ReadNumber("- 5"), -5);
-    EXPECT_DOUBLE_EQ(ReadNumber("2.5"), 2.5);
-    EXPECT_DOUBLE_EQ(ReadNumber(".5"), 0.5);
-    EXPECT_EQ(ReadNumber("1E3"), 1000);
-    EXPECT_EQ(ReadNumber("1e3"), 1000);
-    EXPECT_EQ(ReadNumber("1E+2"), 100);
-    EXPECT_DOUBLE_EQ(ReadNumber("5E-1"), 0.5);
-    EXPECT_EQ(ReadNumber("1E"), 1); // exponent without digits is not part of the number
-    EXPECT_EQ(ReadNumber("2EZ"), 2);
-    // Too large to read is never 0: infinite for the range checks, nothing when checked.
-    EXPECT_EQ(ReadNumber("1e400"), HUGE_VAL);
-    EXPECT_EQ(ReadNumber("-1e400"), -HUGE_VAL);
-    EXPECT_EQ(ReadNumber("1e-400"), 0);
+TEST(ReadNumber, Readings) {
+    // Blanks anywhere, reading stops at the first character that cannot continue the number;
+    // no number reads 0; sign, fraction, exponent (without digits it is not part of the
+    // number); too large is never 0 but infinite, so that range checks refuse it; "&H"
+    // and "&O" (9 is no octal digit).
+    // clang-format off
+    const std::pair<std::string, double> cases[] = {
+        {" 720", 720}, {"720 px", 720}, {"7 20", 720}, {"\t7\n2 0,", 720}, {"1382,", 1382},
+        {"1500;any note", 1500}, {"12A", 12}, {"", 0}, {"A", 0}, {",", 0}, {"-", 0}, {".", 0},
+        {"&H", 0}, {"&X12", 0}, {"-1", -1}, {"+5", 5}, {"- 5", -5}, {"2.5", 2.5}, {".5", 0.5},
+        {"1E3", 1000}, {"1e3", 1000}, {"1E+2", 100}, {"5E-1", 0.5}, {"1E", 1}, {"2EZ", 2},
+        {"1e400", HUGE_VAL}, {"-1e400", -HUGE_VAL}, {"1e-400", 0}, {"&H10", 16}, {"&h1f", 31},
+        {"&HFF,", 255}, {"&O17", 15}, {"&O19", 1}};
+    // clang-format on
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ReadNumber(text), value) << text;
     for (const std::string& text : std::vector<std::string>{"1e400", "1" + std::string(400, '0'),
                                                             "&H" + std::string(300, 'F')})
-        EXPECT_FALSE(ReadNumberChecked(text)) << text;
+        EXPECT_FALSE(ReadNumberChecked(text)) << text; // nothing when checked
     EXPECT_EQ(ReadNumberChecked("1e308"), 1e308);
 }
 
-TEST(ReadNumber, HexAndOctalPrefixes) {
-    EXPECT_EQ(ReadNumber("&H10"), 16);
-    EXPECT_EQ(ReadNumber("&h1f"), 31);
-    EXPECT_EQ(ReadNumber("&HFF,"), 255);
-    EXPECT_EQ(ReadNumber("&O17"), 15);
-    EXPECT_EQ(ReadNumber("&O19"), 1); // 9 is no octal digit
-    EXPECT_EQ(ReadNumber("&H"), 0);
-    EXPECT_EQ(ReadNumber("&X12"), 0);
-}
-
-TEST(HexReading, LenientSkipsBlanksAndStopsAtOtherCharacters) {
-    EXPECT_EQ(ParseHexLenient("0A"), 0x0Au);
-    EXPECT_EQ(ParseHexLenient("ff"), 0xFFu);
-    EXPECT_EQ(ParseHexLenient("  "), 0u);
-    EXPECT_EQ(ParseHexLenient(""), 0u);
-    EXPECT_EQ(ParseHexLenient(" 5"), 5u);
-    EXPECT_EQ(ParseHexLenient("7F "), 0x7Fu);
-    EXPECT_EQ(ParseHexLenient("1G"), 1u);
-    EXPECT_EQ(ParseHexLenient("x1"), 0u);
-}
-
-TEST(HexReading, StrictTakesOnlyOneOrTwoDigits) {
-    EXPECT_EQ(ParseHexStrict("F5"), 0xF5);
-    EXPECT_EQ(ParseHexStrict("a"), 0x0A);
-    EXPECT_EQ(ParseHexStrict("00"), 0);
-    EXPECT_FALSE(ParseHexStrict(""));
-    EXPECT_FALSE(ParseHexStrict("  "));
-    EXPECT_FALSE(ParseHexStrict(" 5"));
-    EXPECT_FALSE(ParseHexStrict("123"));
-    EXPECT_FALSE(ParseHexStrict("G1"));
-}
-
-TEST(Formatting, HexForms) {
-    EXPECT_EQ(HexByte(0x0A), "0A");
-    EXPECT_EQ(HexByte(0xFF), "FF");
-    EXPECT_EQ(HexNoLeadingZeros(0), "0");
-    EXPECT_EQ(HexNoLeadingZeros(0xE6), "E6");
-    EXPECT_EQ(HexNoLeadingZeros(5), "5");
-}
-
-TEST(SplitWord, HighIsIntegerPartLowRoundsHalfToEven) {
-    EXPECT_EQ(SplitWord(230), (BytePair{0x00, 0xE6}));
-    EXPECT_EQ(SplitWord(1382), (BytePair{0x05, 0x66}));
-    EXPECT_EQ(SplitWord(1500), (BytePair{0x05, 0xDC}));
-    EXPECT_EQ(SplitWord(256), (BytePair{0x01, 0x00}));
-    EXPECT_EQ(SplitWord(65535), (BytePair{0xFF, 0xFF}));
-    EXPECT_EQ(SplitWord(2.5), (BytePair{0, 2}));
-    EXPECT_EQ(SplitWord(3.5), (BytePair{0, 4}));
-    EXPECT_EQ(SplitWord(255.5), (BytePair{0x01, 0x00})); // rounded once, then split
-    EXPECT_EQ(SplitWord(511.5), (BytePair{0x02, 0x00}));
-    EXPECT_EQ(SplitWord(65535.4), (BytePair{0xFF, 0xFF}));
-    EXPECT_FALSE(SplitWord(-1));
-    EXPECT_FALSE(SplitWord(65535.5));
-}
-
-TEST(RoundHalfEven, Halves) {
-    EXPECT_EQ(RoundHalfEven(0.5), 0);
-    EXPECT_EQ(RoundHalfEven(1.5), 2);
-    EXPECT_EQ(RoundHalfEven(2.5), 2);
-    EXPECT_EQ(RoundHalfEven(0.984375), 1);
-    EXPECT_EQ(RoundHalfEven(-1.5), -2);
-}
-
-TEST(Formatting, DecimalTextOfCounts) {
-    EXPECT_EQ(DecimalText(1382), "1382");
-    EXPECT_EQ(DecimalText(-1), "-1");
-    EXPECT_EQ(DecimalText(-0.0), "0");
-    EXPECT_EQ(DecimalText(230.5), "230.5");
-    EXPECT_EQ(DecimalText(65535), "65535");
-}
-
-TEST(HexReading, VeryLongTextDoesNotWrapToASmallValue) {
-    EXPECT_GT(ParseHexLenient("10000000000000000000001"), 0xFFu);
+TEST(HexReading, LenientAndStrict) {
+    const std::pair<std::string, std::uint64_t> lenient[] = {
+        {"0A", 0x0A}, {"ff", 0xFF},  {"  ", 0}, {"", 0},
+        {" 5", 5},    {"7F ", 0x7F}, {"1G", 1}, {"x1", 0}};
+    for (const auto& [text, value] : lenient)
+        EXPECT_EQ(ParseHexLenient(text), value) << text;
+    EXPECT_GT(ParseHexLenient("10000000000000000000001"), 0xFFu); // does not wrap to small
+    const std::pair<std::string, std::optional<std::uint8_t>> strict[] = {
+        {"F5", 0xF5}, {"a", 0x0A}, {"00", 0},   {"", std::nullopt},
+        {"  ", {}},   {" 5", {}},  {"123", {}}, {"G1", {}}};
+    for (const auto& [text, value] : strict)
+        EXPECT_EQ(ParseHexStrict(text), value) << text;
     EXPECT_TRUE(IsHexDigit('f') && IsHexDigit('A') && !IsHexDigit('g') && !IsHexDigit(' '));
+}
+
+TEST(Formatting, TextsOfBytesAndCounts) {
+    const std::pair<std::string, std::string> cases[] = {
+        {HexByte(0x0A), "0A"},    {HexNoLeadingZeros(0), "0"},   {HexNoLeadingZeros(0xE6), "E6"},
+        {DecimalText(-0.0), "0"}, {DecimalText(230.5), "230.5"}, {DecimalText(-1), "-1"}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(text, expected);
+}
+
+// Rounded once, half to even, then split: 255.5 becomes 256 = 01 00.
+TEST(SplitWord, HighIsIntegerPartLowRoundsHalfToEven) {
+    const std::pair<double, std::optional<BytePair>> cases[] = {
+        {1382, BytePair{0x05, 0x66}}, {2.5, BytePair{0, 2}},   {3.5, BytePair{0, 4}},
+        {255.5, BytePair{1, 0}},      {511.5, BytePair{2, 0}}, {65535.4, BytePair{255, 255}},
+        {-1, std::nullopt},           {65535.5, std::nullopt}};
+    for (const auto& [value, pair] : cases)
+        EXPECT_EQ(SplitWord(value), pair) << value;
+    const std::pair<double, double> halves[] = {{0.5, 0}, {1.5, 2}, {0.984375, 1}, {-1.5, -2}};
+    for (const auto& [value, rounded] : halves)
+        EXPECT_EQ(RoundHalfEven(value), rounded) << value;
 }

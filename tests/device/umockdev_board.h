@@ -13,69 +13,56 @@
 
 #include <umockdev.h>
 
-#include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korva::test {
 
 // One umockdev testbed. Create it before libusb_init (it sets $UMOCKDEV_DIR) and destroy
 // it after libusb_exit.
-class UmockdevBed {
-  public:
+struct UmockdevBed {
+    UMockdevTestbed* testbed = umockdev_testbed_new();
+    std::string root;
     UmockdevBed();
-    ~UmockdevBed();
+    ~UmockdevBed() { g_object_unref(testbed); }
     UmockdevBed(const UmockdevBed&) = delete;
     UmockdevBed& operator=(const UmockdevBed&) = delete;
-
-    UMockdevTestbed* testbed() { return tb_; }
-    const std::string& root() const { return root_; }
-
-  private:
-    UMockdevTestbed* tb_;
-    std::string root_;
 };
 
 // A high-speed device on bus 1 with interface 0 and bulk pipes 0x02, 0x82, 0x05, 0x85.
-// It answers every 64-byte command on 0x02 with ReplyFor(command) on 0x82.
+// It answers every command on 0x02 with ReplyFor(command) on 0x82; other IN pipes stall.
 class EmulatedBoard {
   public:
-    struct Packet {
-        std::uint8_t endpoint;
-        std::vector<std::uint8_t> data;
-    };
+    using Packet = std::pair<int, std::vector<std::uint8_t>>; // endpoint, data
 
     EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId, int address);
     ~EmulatedBoard();
     EmulatedBoard(const EmulatedBoard&) = delete;
     EmulatedBoard& operator=(const EmulatedBoard&) = delete;
 
-    // Adds the device (udev "add"); again after unplug() for a replug.
+    // Adds the device (udev "add"), unless it is in; again after unplug() for a replug.
     void plug();
     // The device goes away: pending reads end with -ESHUTDOWN, later requests get ENODEV,
     // then udev "remove" and the device leaves the testbed.
     void unplug();
     // The node refuses to open (EACCES) for a process without CAP_DAC_OVERRIDE.
     void denyAccess();
-    // The n-th write on pipe 0x05 from now (1 = the next) ends with a stall.
-    void failDataOut(int n);
-
     // What the board's reply to a command is: every byte inverted.
-    static std::vector<std::uint8_t> ReplyFor(const std::vector<std::uint8_t>& command);
+    static std::vector<std::uint8_t> ReplyFor(std::vector<std::uint8_t> command);
 
-    std::vector<Packet> received() const;  // data written by the host, in order
-    std::vector<Packet> delivered() const; // data read by the host, in order
-    int opens() const;                     // times the node was opened
-    int claims() const;                    // successful CLAIMINTERFACE requests
-    int pendingReads() const;              // IN URBs waiting for data
-    int discards() const;                  // DISCARDURB requests
-    int mostDataOutInFlight() const;       // writes on 0x05 submitted and not yet reaped
-    bool fifoWritable() const;             // whether libusb's poll would wake now
-    std::string devnode() const { return devnode_; }
+    std::vector<Packet> received() const; // data written by the host, in order
+    int pendingReads() const;             // IN URBs waiting for data
+    std::string devnode;
+    std::atomic<int> opens{0}, claims{0}, discards{0}; // clients, CLAIMINTERFACEs, DISCARDURBs
+    std::atomic<int> mostDataOutInFlight{0}; // writes on 0x05 submitted and not yet reaped
+    std::atomic<int> failDataOutAt{0};       // the n-th write on 0x05 from now (1 = next) stalls
+    std::atomic<bool> fifoFull{false};       // libusb's poll sleeps
 
   private:
     struct Urb {
@@ -84,41 +71,30 @@ class EmulatedBoard {
     };
     struct Client {
         int generation = 0; // the plug-in the client opened
-        std::deque<Urb> pendingIn;
-        std::deque<Urb> reapable;
+        std::deque<Urb> pendingIn, reapable;
     };
 
-    static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
-    static void onConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
-    static void onVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self);
     void handle(UMockdevIoctlClient* client);
-    void submit(Client& c, UMockdevIoctlClient* client, UMockdevIoctlData* arg);
-    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data);
+    void submit(Client& c, UMockdevIoctlData* arg);
+    void answer(Client& c);
+    int discard(Client& c, UMockdevIoctlData* arg);
+    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr);
+    void drop(UMockdevIoctlClient* client);
     void updateFifo();
-    static void release(Urb& urb);
 
     UmockdevBed& bed_;
-    std::uint16_t vendorId_;
-    std::uint16_t productId_;
+    std::uint16_t vendorId_, productId_;
     int address_;
-    std::string devnode_;
     std::string syspath_;
     int fifo_ = -1;
-    bool fifoFull_ = false;
-    UMockdevIoctlBase* handler_ = nullptr;
+    UMockdevIoctlBase* handler_ = umockdev_ioctl_base_new();
 
     mutable std::mutex m_;
     bool plugged_ = false;
-    int generation_ = 0;
+    int generation_ = 0, dataOutInFlight_ = 0;
     std::map<UMockdevIoctlClient*, Client> clients_;
     std::deque<std::vector<std::uint8_t>> replies_; // answers not yet read
     std::vector<Packet> received_;
-    std::vector<Packet> delivered_;
-    int opens_ = 0;
-    int claims_ = 0;
-    int discards_ = 0;
-    int failDataOutAt_ = 0;
-    int dataOutInFlight_ = 0, mostDataOutInFlight_ = 0;
 };
 
 } // namespace korva::test

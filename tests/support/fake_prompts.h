@@ -31,25 +31,20 @@ struct FakePrompts : Prompts {
     }
     bool confirm(QWidget*, const QString& title, const QString& text) override {
         confirmations.push_back(title + "|" + text);
-        if (confirmAnswers.empty()) return true;
-        const bool answer = confirmAnswers.front();
-        confirmAnswers.pop_front();
-        return answer;
+        return confirmAnswers.empty() || take(confirmAnswers);
     }
-    QString saveFileName(QWidget*, const FileRequest& request) override {
-        return nextFile(request);
-    }
-    QString openFileName(QWidget*, const FileRequest& request) override {
-        return nextFile(request);
-    }
+    QString saveFileName(QWidget*, const FileRequest& r) override { return nextFile(r); }
+    QString openFileName(QWidget*, const FileRequest& r) override { return nextFile(r); }
 
   private:
+    template <typename T> static T take(std::deque<T>& answers) {
+        T answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
     QString nextFile(const FileRequest& request) {
         fileRequests.push_back(request);
-        if (fileAnswers.empty()) return {};
-        QString answer = fileAnswers.front();
-        fileAnswers.pop_front();
-        return answer;
+        return fileAnswers.empty() ? QString() : take(fileAnswers);
     }
 };
 

@@ -23,11 +23,7 @@ struct FormRig {
 
     explicit FormRig(bool plugged = true, const QByteArray& configIni = {}) : sim(plugged) {
         sim.setLogging(true);
-        if (!configIni.isEmpty()) {
-            QFile f(dir.filePath("Config.ini"));
-            f.open(QIODevice::WriteOnly);
-            f.write(configIni);
-        }
+        if (!configIni.isEmpty()) writeFile("Config.ini", configIni);
         form = std::make_unique<Form1>(sim, prompts, options());
     }
     Form1Options options() {
@@ -39,10 +35,11 @@ struct FormRig {
         return o;
     }
     // A mode_table.dat in the rig's working directory (before start()).
-    void writeModeTable(const QByteArray& text) {
-        QFile f(dir.filePath("mode_table.dat"));
+    void writeModeTable(const QByteArray& text) { writeFile("mode_table.dat", text); }
+    void writeFile(const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
         f.open(QIODevice::WriteOnly);
-        f.write(text);
+        f.write(bytes);
     }
     // Load, show and start USB as the program does.
     bool start() {

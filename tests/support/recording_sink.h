@@ -12,13 +12,14 @@ struct RecordingSink : ErrorSink {
     void errMsg(std::int16_t code) override { codes.push_back(code); }
 };
 
+using Bytes = std::vector<std::uint8_t>;
+using Packets = std::vector<Bytes>;
+
 // Bytes of a 64-byte packet given its leading bytes.
-inline std::vector<std::uint8_t> packet(std::initializer_list<std::uint8_t> head) {
-    std::vector<std::uint8_t> p(64, 0);
+inline Bytes packet(std::initializer_list<std::uint8_t> head) {
+    Bytes p(64, 0);
     std::copy(head.begin(), head.end(), p.begin());
     return p;
 }
-
-using Packets = std::vector<std::vector<std::uint8_t>>;
 
 } // namespace korva::test

@@ -1,0 +1,37 @@
+// A folder of its own for a test, removed with everything in it afterwards, and the
+// reading and writing of whole files.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace korva::test {
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string name = (std::filesystem::temp_directory_path() / "korva-XXXXXX").string();
+        path = ::mkdtemp(name.data()); // mode 0700: also fit for a runtime folder
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+template <typename Bytes> void writeFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::string slurp(const std::filesystem::path& path) {
+    std::stringstream ss;
+    ss << std::ifstream(path, std::ios::binary).rdbuf();
+    return ss.str();
+}
+
+} // namespace korva::test
