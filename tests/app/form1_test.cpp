@@ -1,11 +1,12 @@
-// The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg and the
-// ways the program ends.
+// The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg, the ways the
+// program ends, and the debug controls and About box in the window.
 #include "support/form_rig.h"
+#include "tools/about_box.h"
+#include "tools/debug_controls.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -13,52 +14,55 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 
 using namespace korva;
 using namespace korva::test;
 
-TEST(StartUp, TitleTabsAndNoTrafficAtStart) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    EXPECT_EQ(r.form->windowTitle(), "Vexholme KORVA726EVAL Video AFE Evaluation Software");
-    QTabWidget* tabs = r.form->tabs();
-    EXPECT_EQ(tabs->objectName(), "SSTab1");
-    ASSERT_EQ(tabs->count(), 6);
-    EXPECT_TRUE(tabs->isTabVisible(0));
-    EXPECT_FALSE(tabs->isTabVisible(1));
-    EXPECT_TRUE(tabs->isTabVisible(2));
-    for (int i = 3; i <= 5; ++i) {
-        EXPECT_FALSE(tabs->isTabVisible(i));
-        EXPECT_FALSE(tabs->isTabEnabled(i));
-    }
-    EXPECT_EQ(tabs->currentIndex(), 0);
-    EXPECT_TRUE(r.sim.initialised());
-    EXPECT_NE(r.form->deviceContext().handle.load(), 0u);
-    EXPECT_TRUE(r.sim.log().empty()); // nothing is read from the board at start
-    EXPECT_FALSE(r.form->windowFlags() & Qt::WindowMaximizeButtonHint);
+namespace {
+
+using Action = std::function<void(FormRig&)>;
+
+// Keyboard shortcuts go to the active window only.
+void activate(FormRig& r) {
+    QApplication::setActiveWindow(r.form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
 }
 
-TEST(StartUp, ConfigFlagDecidesTheTestTab) {
-    for (const char* value : {"1", "True", "\"True\""}) {
-        FormRig r(true, QByteArray("[flags]\r\ntest = ") + value + "\r\n");
+} // namespace
+
+// Config.ini's test flag shows the Test Registers tab; a bad identifier is reported and the
+// start goes on. USB opens, and nothing is read from the board at start.
+TEST(StartUp, ConfigIniDecidesTheTestTab) {
+    const struct {
+        QByteArray ini; // none when empty
+        bool shown;
+        const char* message;
+    } cases[] = {
+        {"", false, ""},
+        {"[flags]\r\ntest = 1\r\n", true, ""},
+        {"[flags]\r\ntest = True\r\n", true, ""},
+        {"[flags]\r\ntest = \"True\"\r\n", true, ""},
+        {"[Flags]\nTest=true\n", false, ""},
+        {"[Flags]\nTest=yes\n", false, ""},
+        {"[Flags]\nTest=0\n", false, ""},
+        {"[Flags]\nTest=\n", false, ""},
+        // A byte-order mark does not hide the first section.
+        {"\xEF\xBB\xBF[Flags]\r\nTest=1\r\n[USB]\r\nVendorID=12345\r\n", true,
+         "line 4: VendorID \"12345\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ini.toStdString());
+        FormRig r(true, c.ini);
         ASSERT_TRUE(r.start());
-        EXPECT_TRUE(r.form->tabs()->isTabVisible(1)) << value;
-        EXPECT_TRUE(r.form->tabs()->isTabEnabled(1)) << value;
-        EXPECT_TRUE(r.form->HiddenModesShown());
+        EXPECT_EQ(r.form->tabs()->isTabVisible(1), c.shown);
+        EXPECT_EQ(r.form->tabs()->isTabEnabled(1), c.shown);
+        EXPECT_EQ(r.form->HiddenModesShown(), c.shown);
+        ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
+        EXPECT_TRUE(r.prompts.messages.empty() || r.prompts.messages[0].text.contains(c.message));
+        EXPECT_TRUE(r.sim.initialised());
+        EXPECT_NE(r.form->deviceContext().handle.load(), 0u);
+        EXPECT_TRUE(r.sim.log().empty());
     }
-    for (const char* value : {"true", "yes", "0", ""}) {
-        FormRig r(true, QByteArray("[Flags]\nTest=") + value + "\n");
-        ASSERT_TRUE(r.start());
-        EXPECT_FALSE(r.form->tabs()->isTabVisible(1)) << value;
-        EXPECT_FALSE(r.form->HiddenModesShown());
-    }
-    // A byte-order mark does not hide the first section; a bad identifier is reported.
-    FormRig r(true, "\xEF\xBB\xBF[Flags]\r\nTest=1\r\n[USB]\r\nVendorID=12345\r\n");
-    ASSERT_TRUE(r.start());
-    EXPECT_TRUE(r.form->HiddenModesShown());
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_TRUE(r.prompts.messages[0].text.contains("line 4: VendorID \"12345\""));
 }
 
 TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
@@ -66,11 +70,9 @@ TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
     ASSERT_TRUE(first.start());
     FakePrompts prompts;
     SimBoard sim;
-    Form1 second(sim, prompts, first.options());
-    EXPECT_FALSE(second.Form_Load());
+    EXPECT_FALSE(Form1(sim, prompts, first.options()).Form_Load());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].icon, Prompts::Icon::Warning);
-    EXPECT_EQ(prompts.messages[0].title, "Vexholme KORVA726EVAL Video AFE Evaluation Software");
     EXPECT_EQ(prompts.messages[0].text,
               " Another copy of the Application is running.\r\n"
               "Please close all previous instance of the application and restart");
@@ -110,30 +112,20 @@ TEST(StartUp, DamagedModeTableGivesAShortWarning) {
     EXPECT_TRUE(text.contains("and 25 more")) << text.toStdString();
 }
 
-TEST(TabStrip, KeySequenceInAnyCaseShowsTheTestTab) {
+TEST(TabStrip, KeySequenceInAnyCaseShowsTheTestTabButNeverTheDebugTabs) {
     FormRig r;
     ASSERT_TRUE(r.start());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
+    activate(r);
     r.form->reg_KORVA726(6)->setFocus();
     // A click on a tab, then keys to whatever has the focus: the strip took it.
-    QTabBar* bar = r.form->tabs()->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
-    QTest::keyClicks(nullptr, "xyzMRK");
-    EXPECT_FALSE(r.form->tabs()->isTabVisible(1));
-    QTest::keyClicks(nullptr, "Q");
-    EXPECT_TRUE(r.form->tabs()->isTabVisible(1));
-    EXPECT_TRUE(r.form->tabs()->isTabEnabled(1));
-    EXPECT_TRUE(r.form->HiddenModesShown());
-    QTest::keyClicks(bar, "mrkq"); // again: nothing further changes
-    EXPECT_TRUE(r.form->tabs()->isTabVisible(1));
-}
-
-TEST(TabStrip, DebugTabsCannotBeReached) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    r.form->ShowHiddenModes();
     QTabWidget* tabs = r.form->tabs();
-    tabs->tabBar()->setFocus();
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
+    QTest::keyClicks(nullptr, "xyzMRK");
+    EXPECT_FALSE(tabs->isTabVisible(1));
+    QTest::keyClicks(nullptr, "Q");
+    EXPECT_TRUE(tabs->isTabVisible(1) && tabs->isTabEnabled(1) && r.form->HiddenModesShown());
+    QTest::keyClicks(tabs->tabBar(), "mrkq"); // again: nothing further changes
+    EXPECT_TRUE(tabs->isTabVisible(1));
     for (int i = 0; i < 12; ++i) {
         QTest::keyClick(tabs, Qt::Key_Tab, Qt::ControlModifier);
         EXPECT_LE(tabs->currentIndex(), 2);
@@ -142,25 +134,18 @@ TEST(TabStrip, DebugTabsCannotBeReached) {
     }
 }
 
-TEST(Shortcuts, MenuCaptionsAndKeys) {
+TEST(Shortcuts, ReachTheMenuFromTextBoxes) {
     FormRig r;
     ASSERT_TRUE(r.start());
-    auto action = [&](const char* name) { return r.form->findChild<QAction*>(name); };
-    ASSERT_TRUE(action("nFileSaveRegisterAs"));
-    EXPECT_EQ(action("nFileSaveRegisterAs")->text(), "Save Resisters");
-    EXPECT_EQ(action("nFileSaveRegisterAs")->shortcut(), QKeySequence("Ctrl+S"));
-    EXPECT_EQ(action("nFileLoadRegisterFrom")->text(), "Load Registers");
-    EXPECT_EQ(action("nFileLoadRegisterFrom")->shortcut(), QKeySequence("Ctrl+L"));
-    EXPECT_EQ(action("nFileAbout")->text(), "About");
-    EXPECT_EQ(action("nMenuFileExit")->text(), "E&xit");
-    EXPECT_EQ(action("nVideoModeInput")->text(), "Select &Input and Video Mode");
-}
-
-TEST(Shortcuts, CtrlXFromARegisterBoxEndsTheProgramAndClosesUsb) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    QApplication::setActiveWindow(r.form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
+    activate(r);
+    QLineEdit* address = r.form->findChild<QLineEdit*>("AddressBox");
+    address->setFocus();
+    QTest::keyClick(address, Qt::Key_S, Qt::ControlModifier); // both dialogs cancelled
+    QTest::keyClick(address, Qt::Key_L, Qt::ControlModifier);
+    ASSERT_EQ(r.prompts.fileRequests.size(), 2u);
+    EXPECT_EQ(r.prompts.fileRequests[0].caption, "Save Registers");
+    EXPECT_EQ(r.prompts.fileRequests[1].caption, "Load Registers");
+    // Ctrl+X in a register box ends the program instead of cutting the text.
     QLineEdit* box = r.form->reg_KORVA726(3);
     box->setFocus();
     box->setText("12");
@@ -168,57 +153,72 @@ TEST(Shortcuts, CtrlXFromARegisterBoxEndsTheProgramAndClosesUsb) {
     QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
     EXPECT_FALSE(r.form->isVisible());
     EXPECT_EQ(r.sim.uninitCount(), 1);
-    EXPECT_EQ(box->text(), "12"); // not cut: the shortcut went to the menu
+    EXPECT_EQ(box->text(), "12");
 }
 
-TEST(Shortcuts, CtrlSAndCtrlLReachTheirItemsFromATextBox) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    QApplication::setActiveWindow(r.form.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(r.form.get()));
-    int saves = 0, loads = 0;
-    QObject::connect(r.form->findChild<QAction*>("nFileSaveRegisterAs"), &QAction::triggered,
-                     [&] { ++saves; });
-    QObject::connect(r.form->findChild<QAction*>("nFileLoadRegisterFrom"), &QAction::triggered,
-                     [&] { ++loads; });
-    QLineEdit* address = r.form->findChild<QLineEdit*>("AddressBox");
-    address->setFocus();
-    QTest::keyClick(address, Qt::Key_S, Qt::ControlModifier);
-    QTest::keyClick(address, Qt::Key_L, Qt::ControlModifier);
-    EXPECT_EQ(saves, 1);
-    EXPECT_EQ(loads, 1);
+TEST(Shutdown, ClosingTheWindowAndExitCloseUsb) {
+    for (const Action& end : {Action([](FormRig& r) { r.form->close(); }), Action([](FormRig& r) {
+                                  r.form->findChild<QAction*>("nMenuFileExit")->trigger();
+                              })}) {
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        end(r);
+        EXPECT_EQ(r.sim.uninitCount(), 1);
+        EXPECT_FALSE(r.form->isVisible());
+    }
 }
 
-// The fixed texts where nothing more is known; else which operation failed and why.
-TEST(ErrMsg, TextsAndTitles) {
-    const std::tuple<std::function<void(FormRig&)>, const char*, const char*> cases[] = {
-        {[](FormRig& r) { r.form->ErrMsg(5); }, "KORVA726 USB Error", "Unknown Error."},
-        {[](FormRig& r) {
+// The fixed texts where nothing more is known; else which operation failed and why. After
+// the box the program ends, and nothing more goes out whatever the user still clicks.
+TEST(ErrMsg, TextsTitlesAndTheEnd) {
+    const struct {
+        bool plugged;
+        Action action;
+        const char *title, *text;
+    } cases[] = {
+        {true, [](FormRig& r) { r.form->ErrMsg(5); }, "KORVA726 USB Error", "Unknown Error."},
+        {true,
+         [](FormRig& r) {
              r.sim.timeOutTransfer(2);
              r.form->board().WriteByte_AFE(6, 0x80);
          },
          "KORVA726 USB Error",
          "WriteByte_AFE (register 0x06, value 0x80): reading the reply: LIBUSB_ERROR_TIMEOUT: "
          "Operation timed out"},
-        {[](FormRig& r) {
+        {true,
+         [](FormRig& r) {
              r.sim.shortReplyAtTransfer(2, 4);
              r.form->ReadAllRegisterButton_Click();
          },
          "KORVA726 USB  Error",
          "ReadBurstI2C (device 0x4C, register 0x00, 64 bytes): short reply: the board answered "
          "with 4 bytes; the operation reads 64"},
+        // Without a board the start is quiet; the first operation that reports ends it.
+        {false,
+         [](FormRig& r) {
+             QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"),
+                               Qt::LeftButton);
+         },
+         "KORVA726 USB  Error",
+         "Selected Device Driver was not found. Perhaps no device is connected."},
     };
-    for (const auto& [action, title, text] : cases) {
-        FormRig r;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        FormRig r(c.plugged);
         ASSERT_TRUE(r.start());
-        action(r);
+        EXPECT_TRUE(r.prompts.messages.empty());
+        c.action(r);
         ASSERT_EQ(r.prompts.messages.size(), 1u);
         EXPECT_EQ(r.prompts.messages[0].icon, Prompts::Icon::Critical);
-        EXPECT_EQ(r.prompts.messages[0].title, title);
-        EXPECT_EQ(r.prompts.messages[0].text, text);
+        EXPECT_EQ(r.prompts.messages[0].title, c.title);
+        EXPECT_EQ(r.prompts.messages[0].text, c.text);
         EXPECT_EQ(r.ended, 1);
         EXPECT_EQ(r.sim.uninitCount(), 1);
         EXPECT_FALSE(r.form->isVisible());
+        const std::size_t sent = r.sent().size();
+        r.sim.plug();
+        QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"), Qt::LeftButton);
+        EXPECT_EQ(r.sent().size(), c.plugged ? sent : 0u);
     }
 }
 
@@ -234,42 +234,59 @@ TEST(ErrMsg, TheProcessEndsWithStatusOne) {
         ::testing::ExitedWithCode(1), "");
 }
 
-TEST(ErrMsg, NoBoardFirstReportingOperationEndsTheProgram) {
-    FormRig r(false);
-    ASSERT_TRUE(r.start());
-    EXPECT_TRUE(r.prompts.messages.empty()); // no message at start without a board
-    QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"), Qt::LeftButton);
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_EQ(r.prompts.messages[0].title, "KORVA726 USB  Error");
-    EXPECT_EQ(r.prompts.messages[0].text,
-              "Selected Device Driver was not found. Perhaps no device is connected.");
-    EXPECT_EQ(r.ended, 1);
-    EXPECT_EQ(r.sim.uninitCount(), 1);
-    EXPECT_TRUE(r.sent().empty());
-    // Nothing more goes out after the error, whatever the user still clicks.
-    r.sim.plug();
-    QTest::mouseClick(r.form->findChild<QPushButton*>("ReadAllRegisterButton"), Qt::LeftButton);
-    EXPECT_TRUE(r.sent().empty());
-}
-
-TEST(Shutdown, ClosingTheWindowAndExitCloseUsb) {
-    {
-        FormRig r;
-        ASSERT_TRUE(r.start());
-        r.form->close();
-        EXPECT_EQ(r.sim.uninitCount(), 1);
-    }
-    {
-        FormRig r;
-        ASSERT_TRUE(r.start());
-        r.form->findChild<QAction*>("nMenuFileExit")->trigger();
-        EXPECT_EQ(r.sim.uninitCount(), 1);
-        EXPECT_FALSE(r.form->isVisible());
-    }
-}
-
 TEST(FileDialogs, DescriptionPatternFilterBecomesQtNameFilters) {
     EXPECT_EQ(QtNameFilters("Text File (*.TXT) |*.txt | All Files (*.*)|*.*|"),
               (QStringList{"Text File (*.TXT) (*.txt *.TXT)", "All Files (*.*) (*)"}));
     EXPECT_EQ(QtNameFilters("Images (*.png);;All (*)"), (QStringList{"Images (*.png)", "All (*)"}));
+}
+
+TEST(DebugInWindow, HiddenButtonsAndCommand4LeavesDownloadFpgaVisible) {
+    FormRig r;
+    ASSERT_TRUE(r.start());
+    auto* downloadFpga = r.form->findChild<QPushButton*>("DownloadFPGA");
+    EXPECT_TRUE(downloadFpga->isHidden());
+    EXPECT_TRUE(r.form->findChild<QPushButton*>("Command1")->isHidden());
+    QFile bit(r.dir.filePath("fpga_top.bit"));
+    ASSERT_TRUE(bit.open(QIODevice::WriteOnly));
+    bit.write(QByteArray(64, '\x5A'));
+    bit.close();
+    // The debug tab is hidden and disabled, so its button cannot be clicked; its handler
+    // still works.
+    QTest::mouseClick(r.form->findChild<QPushButton*>("Command4"), Qt::LeftButton);
+    EXPECT_EQ(r.sim.startPackets(), 0);
+    r.form->debugControls().DownloadFPGA_Click();
+    EXPECT_EQ(r.sim.startPackets(), 1);
+    EXPECT_EQ(r.sim.streamed().size(), 128u);
+    EXPECT_FALSE(downloadFpga->isHidden());
+    r.form->debugControls().WipeEEPROM_Click();
+    EXPECT_EQ(r.sent(), Packets{packet({0x80, 0x00, 0x00, 0x00})});
+}
+
+TEST(AboutInWindow, MenuShowsItEscapeClosesItSystemInfoSaysUnavailable) {
+    struct : SystemInfo {
+        bool GetKeyValue(std::uint32_t, const QString&, const QString&, QString& v) override {
+            v.clear();
+            return false;
+        }
+        bool fileExists(const QString&) override { return false; }
+        QString findProgram(const QString&) override { return {}; }
+        bool startProgram(const QString&) override { return false; }
+    } none;
+    FormRig r;
+    Form1Options o = r.options();
+    o.systemInfo = &none;
+    r.form = std::make_unique<Form1>(r.sim, r.prompts, o);
+    ASSERT_TRUE(r.start());
+    r.form->findChild<QAction*>("nFileAbout")->trigger();
+    ASSERT_TRUE(r.form->about() && r.form->about()->isVisible());
+    r.form->about()->findChild<QPushButton*>("cmdSysInfo")->click();
+    ASSERT_EQ(r.prompts.messages.size(), 1u);
+    EXPECT_EQ(r.prompts.messages[0].text, "System Information Is Unavailable At This Time");
+    QApplication::setActiveWindow(r.form->about());
+    QTest::keyClick(r.form->about(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_FALSE(r.form->about() && r.form->about()->isVisible());
+    EXPECT_TRUE(r.form->isVisible());
+    r.form->nFileAbout_Click(); // a later choice shows a fresh About box
+    ASSERT_TRUE(r.form->about() && r.form->about()->isVisible());
 }
