@@ -1,5 +1,7 @@
 // The register dump file format: what the writer produces and how the reader takes it.
+#include "afe/afe_ops.h"
 #include "afe/dump_file.h"
+#include "support/board_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -151,4 +153,14 @@ TEST(DumpSave, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(WriteFileAtomically(path, dump), "");
     EXPECT_EQ(contents(), dump);
     fs::remove_all(dir);
+}
+
+TEST(DumpLoad, WritingStopsAtTheFirstReportedFailure) {
+    test::BoardRig r;
+    DumpValues values;
+    values.fill(0x11);
+    r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)
+    EXPECT_FALSE(WriteDumpValues(r.board, values));
+    EXPECT_EQ(r.sent().size(), 4u); // registers 0x00..0x03, nothing after the failure
+    EXPECT_EQ(r.sink.codes.size(), 1u);
 }
