@@ -38,6 +38,7 @@ struct Dump : ::testing::Test {
         r.prompts.fileAnswers.push_back(path(file));
         r.form->findChild<QAction*>(item)->trigger();
     }
+    void save(const char* file) { menu("nFileSaveRegisterAs", file); }
     // The single-register writes the load sent, as (address, value).
     Writes load(const char* file) {
         r.sim.clearLog();
@@ -58,14 +59,14 @@ struct Dump : ::testing::Test {
 
 TEST_F(Dump, SaveWritesTheBoxesAsTheyStandWithoutReadingTheChip) {
     r.form->reg_KORVA726(0x10)->setText("5A");
-    menu("nFileSaveRegisterAs", "plain"); // a name typed without an extension gets the default
+    save("plain"); // a name typed without an extension gets the default
     const QList<QByteArray> lines = file("plain.TXT").split('\n');
     ASSERT_EQ(lines.size(), 69);
     EXPECT_EQ(lines[2 + 5], "Input Config (0x05): 0x  \r"); // never read
     EXPECT_TRUE(lines[2 + 0x10].endsWith(": 0x5A\r"));
     EXPECT_TRUE(lines[2 + 0x20].startsWith("Test Register (0x20)"));
     r.form->ShowHiddenModes();
-    menu("nFileSaveRegisterAs", "named.txt");
+    save("named.txt");
     EXPECT_TRUE(file("named.txt").split('\n')[2 + 0x20].startsWith("AFE Control (0x20)"));
     EXPECT_TRUE(r.sim.log().empty());
     // Progress steps to 100 after the last register line, then back to 0.
@@ -82,17 +83,17 @@ TEST_F(Dump, SaveReplacesAFileOnlyWhenAllowedAndWhole) {
     writeFile("keep.txt", "precious\r\n\x01\x02 contents");
     const QStringList before = files();
     r.prompts.confirmAnswers = {false, true, true};
-    menu("nFileSaveRegisterAs", "keep.txt");
+    save("keep.txt");
     EXPECT_EQ(r.prompts.confirmations, std::vector<QString>{"File Exists|File exists.  Press OK "
                                                             "to overwrite, Cancel to abort."});
     EXPECT_EQ(file("keep.txt"), "precious\r\n\x01\x02 contents");
     EXPECT_TRUE(r.prompts.messages.empty());
     EXPECT_TRUE(progress.empty());
     // A missing folder, or a folder in the file's place (overwrite confirmed): nothing changes.
-    menu("nFileSaveRegisterAs", "no/such/folder/regs.txt");
+    save("no/such/folder/regs.txt");
     ASSERT_TRUE(QDir(r.dir.path()).mkpath("regs.txt"));
     writeFile("regs.txt/inside", "old");
-    menu("nFileSaveRegisterAs", "regs.txt");
+    save("regs.txt");
     EXPECT_EQ(file("regs.txt/inside"), "old");
     EXPECT_EQ(QDir(path("regs.txt")).entryList(QDir::Files), QStringList{"inside"});
     ASSERT_EQ(r.prompts.messages.size(), 2u);
@@ -100,7 +101,7 @@ TEST_F(Dump, SaveReplacesAFileOnlyWhenAllowedAndWhole) {
         EXPECT_TRUE(m.text.contains("regs.txt\": ") && m.text.contains("could not be saved"))
             << m.text.toStdString();
     EXPECT_EQ(r.form->panels().ProgressBar1()->value(), 0);
-    menu("nFileSaveRegisterAs", "keep.txt");
+    save("keep.txt");
     EXPECT_EQ(file("keep.txt").split('\n').size(), 69);
     EXPECT_EQ(files(), before); // no temporary file left over
 }
@@ -108,16 +109,16 @@ TEST_F(Dump, SaveReplacesAFileOnlyWhenAllowedAndWhole) {
 // Each row loads one file; a load that writes is followed by one Read All.
 TEST_F(Dump, LoadWritesWhatTheLinesHoldInLineOrderOrNothing) {
     r.form->reg_KORVA726(0x10)->setText("5A");
-    menu("nFileSaveRegisterAs", "one.txt"); // saved before any read
+    save("one.txt"); // saved before any read
     Writes all;
     for (int a = 0; a <= 0x41; ++a) {
         if (a > 2) r.sim.setAfe(a, std::uint8_t(0xA0 ^ a));
         all.emplace_back(a, r.sim.afe(a));
     }
     r.form->ReadAllRegisterButton_Click();
-    menu("nFileSaveRegisterAs", "plain.txt");
+    save("plain.txt");
     r.form->ShowHiddenModes();
-    menu("nFileSaveRegisterAs", "named.txt");
+    save("named.txt");
     QList<QByteArray> lines = file("named.txt").split('\n');
     QByteArray binary = file("named.txt");
     binary[500] = '\0';

@@ -192,7 +192,6 @@ TEST_F(Panels, IndividualReadAndWrite) {
          "AFE Address is out of range.  Valid address are 0x00 to 0x41"},
         {"WriteRegCommand", "", "12", {}, "The address \"\" is not"},
         {"WriteRegCommand", "G", "12", {}, "The address \"G\" is not"},
-        {"WriteRegCommand", "  ", "12", {}, "The address \"  \" is not"},
         {"WriteRegCommand", "22", "", {}, "The data \"\" is not"},
         {"WriteRegCommand", "22", "a", {writeAfe(0x22, 0x0A)}, ""},
     };

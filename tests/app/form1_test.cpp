@@ -30,13 +30,21 @@ void activate(FormRig& r) {
 
 } // namespace
 
-// Config.ini's test flag shows the Test Registers tab; a bad identifier is reported and the
-// start goes on. USB opens, and nothing is read from the board at start.
-TEST(StartUp, ConfigIniDecidesTheTestTab) {
+// What the start makes of Config.ini, the mode table and the lock; each row on a fresh window.
+// The test flag shows the Test Registers tab. A bad identifier, a lock that cannot be
+// created (no other copy) and a damaged mode table are reported and the start goes on: USB
+// opens, and nothing is read from the board.
+TEST(StartUp, SettingsFlagLockAndModeTable) {
+    QByteArray damaged = "h1\r\nh2\r\nmodes 33\r\n"; // 33 lines of a megabyte each
+    for (int i = 0; i < 33; ++i)
+        damaged += i % 2 ? "M," + QByteArray(1 << 20, '9') + ",1,2,3,4;\r\n" // too large a number
+                         : QByteArray(1 << 20, 'x') + ",1,2,3;\r\n";         // too few commas
     const struct {
         QByteArray ini; // none when empty
         bool shown;
         const char* message;
+        const char* lock = nullptr; // in the rig's folder
+        QByteArray modeTable = {};
     } cases[] = {
         {"", false, ""},
         {"[flags]\r\ntest = 1\r\n", true, ""},
@@ -49,16 +57,27 @@ TEST(StartUp, ConfigIniDecidesTheTestTab) {
         // A byte-order mark does not hide the first section.
         {"\xEF\xBB\xBF[Flags]\r\nTest=1\r\n[USB]\r\nVendorID=12345\r\n", true,
          "line 4: VendorID \"12345\""},
+        {"", false, "Is a directory", "."},
+        {"", false, "No such file or directory", "missing/korva.lock"},
+        // The first few problems, each short, and how many more there are.
+        {"", false, "and 25 more", nullptr, damaged},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.ini.toStdString());
+        SCOPED_TRACE(c.ini.toStdString() + c.message);
         FormRig r(true, c.ini);
+        Form1Options options = r.options();
+        if (c.lock) options.lockFile = r.dir.filePath(c.lock);
+        r.form = std::make_unique<Form1>(r.sim, r.prompts, options);
+        if (!c.modeTable.isEmpty()) r.writeModeTable(c.modeTable);
         ASSERT_TRUE(r.start());
         EXPECT_EQ(r.form->tabs()->isTabVisible(1), c.shown);
         EXPECT_EQ(r.form->tabs()->isTabEnabled(1), c.shown);
         EXPECT_EQ(r.form->HiddenModesShown(), c.shown);
         ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
-        EXPECT_TRUE(r.prompts.messages.empty() || r.prompts.messages[0].text.contains(c.message));
+        const QString text = *c.message ? r.prompts.messages[0].text : "";
+        EXPECT_TRUE(text.contains(c.message)) << text.toStdString();
+        EXPECT_TRUE(!c.lock || text.contains(options.lockFile + ", "));
+        EXPECT_LT(text.size(), 2000);
         EXPECT_TRUE(r.sim.initialised());
         EXPECT_NE(r.form->deviceContext().handle.load(), 0u);
         EXPECT_TRUE(r.sim.log().empty());
@@ -78,38 +97,6 @@ TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
               "Please close all previous instance of the application and restart");
     EXPECT_FALSE(sim.initialised()); // the second copy never opened USB
     EXPECT_TRUE(first.form->isVisible());
-}
-
-// A lock that cannot be created is no other copy: the program says what is wrong and starts.
-TEST(StartUp, UnusableLockIsReportedAsWhatItIs) {
-    for (auto [lock, reason] : {std::pair{".", "Is a directory"},
-                                std::pair{"missing/korva.lock", "No such file or directory"}}) {
-        FormRig r;
-        Form1Options options = r.options();
-        options.lockFile = r.dir.filePath(lock);
-        r.form = std::make_unique<Form1>(r.sim, r.prompts, options);
-        ASSERT_TRUE(r.start()) << lock;
-        ASSERT_EQ(r.prompts.messages.size(), 1u);
-        const QString text = r.prompts.messages[0].text;
-        EXPECT_TRUE(text.contains(options.lockFile + ", ") && text.contains(reason))
-            << text.toStdString();
-    }
-}
-
-// 33 damaged lines of a megabyte each: the start goes on, and the warning shows the first
-// few problems, each short, and how many more there are.
-TEST(StartUp, DamagedModeTableGivesAShortWarning) {
-    FormRig r;
-    QByteArray table = "h1\r\nh2\r\nmodes 33\r\n";
-    for (int i = 0; i < 33; ++i)
-        table += i % 2 ? "M," + QByteArray(1 << 20, '9') + ",1,2,3,4;\r\n" // too large a number
-                       : QByteArray(1 << 20, 'x') + ",1,2,3;\r\n";         // too few commas
-    r.writeModeTable(table);
-    ASSERT_TRUE(r.start());
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    const QString text = r.prompts.messages[0].text;
-    EXPECT_LT(text.size(), 2000);
-    EXPECT_TRUE(text.contains("and 25 more")) << text.toStdString();
 }
 
 TEST(TabStrip, KeySequenceInAnyCaseShowsTheTestTabButNeverTheDebugTabs) {
