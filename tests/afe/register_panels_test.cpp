@@ -133,7 +133,9 @@ TEST(PanelKeys, WhatEachKeyWritesAndShows) {
         }
         EXPECT_EQ(r.sent(), c.sent);
         EXPECT_EQ(box->text().toStdString(), c.shows);
-        for (const auto& p : c.sent) // and every box of a written register shows the read-back
+        // Every box of a written register shows the read-back (122, 123 and 125 repeat 0x22,
+        // 0x23 and 0x25).
+        for (const auto& p : c.sent)
             for (int b : {int(p[1]), p[1] + 88})
                 if (p[0] == 0x23 && panels.reg_KORVA726(b)) {
                     EXPECT_EQ(panels.reg_KORVA726(b)->text().toStdString(), c.shows) << "box " << b;

@@ -2,14 +2,11 @@
 // the grid working together on the simulated board.
 #include "support/board_rig.h"
 #include "support/form_rig.h"
-#include "tools/fpga_grid.h"
-#include "video/de_generator.h"
 #include "video/mode_dialog.h"
 #include "video/mode_setup.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -108,18 +105,6 @@ TEST_F(ModeSetup, NewDeValuesFlowThroughTheGridThenAreWrittenDirectly) {
                kReadAll));
     EXPECT_FALSE(r.sim.muxChannel() || r.sim.syncMode());
     EXPECT_TRUE(csc().endsWith("Disabled"));
-}
-
-TEST_F(ModeSetup, TypingIntoTheDeBoxWritesTheGridAsItGoes) {
-    QLineEdit* hstop = r.form->deGenerator().Hstop();
-    hstop->clear();
-    r.sim.clearLog();
-    QTest::keyClicks(hstop, "1382");
-    // 1 -> cells 0/1 (low changes 66 -> 1, high 5 -> 0), 13 -> D, 138 -> 8A, 1382 -> 5/66.
-    EXPECT_EQ(r.sent(), (Packets{fpga(0x1F, 0x01), fpga(0x1F, 0x0D), fpga(0x1F, 0x8A),
-                                 fpga(0x1E, 0x05), fpga(0x1F, 0x66)}));
-    EXPECT_EQ(r.form->fpgaGrid().XilinxReg(30)->text(), "5");
-    EXPECT_EQ(r.form->fpgaGrid().XilinxReg(31)->text(), "66");
 }
 
 TEST_F(ModeSetup, DialogOkAndTheCoreSetUpLeaveTheSameBoard) {
