@@ -91,6 +91,7 @@ TEST_F(Dump, SaveReplacesAFileOnlyWhenAllowedAndWhole) {
     EXPECT_TRUE(progress.empty());
     // A missing folder, or a folder in the file's place (overwrite confirmed): nothing changes.
     save("no/such/folder/regs.txt");
+    EXPECT_FALSE(QFileInfo::exists(path("no")));
     ASSERT_TRUE(QDir(r.dir.path()).mkpath("regs.txt"));
     writeFile("regs.txt/inside", "old");
     save("regs.txt");

@@ -143,6 +143,15 @@ TEST(PanelKeys, WhatEachKeyWritesAndShows) {
     }
 }
 
+TEST_F(Panels, ReleasesInTwoBoxesEachWriteTheirOwnBox) {
+    box(3)->clear();
+    box(4)->clear();
+    QTest::keyClicks(box(3), "1");
+    QTest::keyClicks(box(4), "2");
+    QTest::qWait(RegisterPanels::kWriteDelayMs + 150);
+    EXPECT_EQ(r.sent(), (Packets{writeAfe(3, 1), readAfe(3), writeAfe(4, 2), readAfe(4)}));
+}
+
 TEST_F(Panels, MovingThroughTheBoxesWithTabWritesNothing) {
     // The Tab that moves the focus into a box is released there: no key of that box. Before
     // any read, then with every box holding a value.

@@ -73,6 +73,7 @@ TEST(StartUp, SettingsFlagLockAndModeTable) {
         EXPECT_EQ(r.form->tabs()->isTabVisible(1), c.shown);
         EXPECT_EQ(r.form->tabs()->isTabEnabled(1), c.shown);
         EXPECT_EQ(r.form->HiddenModesShown(), c.shown);
+        EXPECT_EQ(r.form->tabs()->currentIndex(), 0);
         ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
         const QString text = *c.message ? r.prompts.messages[0].text : "";
         EXPECT_TRUE(text.contains(c.message)) << text.toStdString();
@@ -132,6 +133,7 @@ TEST(Shortcuts, SaveAndLoadReachTheMenuFromATextBox) {
     ASSERT_EQ(r.prompts.fileRequests.size(), 2u);
     EXPECT_EQ(r.prompts.fileRequests[0].caption, "Save Registers");
     EXPECT_EQ(r.prompts.fileRequests[1].caption, "Load Registers");
+    EXPECT_TRUE(r.sim.log().empty());
 }
 
 // Closing the window, Exit, and Ctrl+X in a register box (which cuts nothing) end the program
