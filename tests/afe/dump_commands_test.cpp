@@ -1,217 +1,176 @@
-// Save and Load of register dump files against the simulated board, with recorded prompts.
-#include "afe/dump_commands.h"
-#include "afe/dump_file.h"
-#include "support/board_rig.h"
-#include "support/fake_prompts.h"
+// Save and Load of register dump files from the main window's menu, on the simulated board,
+// with recorded prompts and dialogs.
+#include "afe/register_panels.h"
+#include "device/textnum.h"
+#include "support/form_rig.h"
 
-#include <QDir>
-#include <QFile>
+#include <QAction>
 #include <QProgressBar>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace korva;
+using namespace korva::test;
 
 namespace {
 
 using Writes = std::vector<std::pair<int, int>>;
+const auto kReadAll = packet({0x03, 0x4C, 0x00, 0x40}); // the first burst of Read All
 
-struct Rig : test::BoardRig {
-    QTemporaryDir dir;
-    test::FakePrompts prompts;
-    QProgressBar progress;
-    std::array<QString, kAfeRegisterCount> boxes;
-    bool hiddenModes = false;
-    int reads = 0;
-    std::vector<int> progressSeen;
-    DumpCommands commands{board,
-                          prompts,
-                          nullptr,
-                          &progress,
-                          [this](int k) { return boxes.at(k); },
-                          [this] { return hiddenModes; },
-                          [this] { ++reads; }};
-
-    Rig() {
-        progress.setRange(0, 100);
-        QObject::connect(&progress, &QProgressBar::valueChanged,
-                         [this](int v) { progressSeen.push_back(v); });
-        // Boxes as the panels show them before any read: empty, or two blanks for 5..15.
-        for (int a = 0; a < kAfeRegisterCount; ++a)
-            boxes[a] = (a >= 5 && a <= 15) ? "  " : "";
+struct Dump : ::testing::Test {
+    FormRig r;
+    std::vector<int> progress;
+    void SetUp() override {
+        ASSERT_TRUE(r.start());
+        QObject::connect(r.form->panels().ProgressBar1(), &QProgressBar::valueChanged,
+                         [this](int v) { progress.push_back(v); });
     }
-    QString path(const char* name) { return dir.filePath(name); }
-    QByteArray file(const QString& p) {
-        QFile f(p);
+    QString path(const char* name) { return r.dir.filePath(name); }
+    QByteArray file(const char* name) {
+        QFile f(path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-    void writeFile(const QString& p, const QByteArray& bytes) {
-        QFile f(p);
+    void writeFile(const char* name, const QByteArray& bytes) {
+        QFile f(path(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    void save(const QString& p) {
-        prompts.fileAnswers.push_back(p);
-        commands.Save();
+    void menu(const char* item, const char* file) {
+        r.prompts.fileAnswers.push_back(path(file));
+        r.form->findChild<QAction*>(item)->trigger();
     }
+    void save(const char* file) { menu("nFileSaveRegisterAs", file); }
     // The single-register writes the load sent, as (address, value).
-    Writes load(const QString& p) {
-        sim.clearLog();
-        prompts.fileAnswers.push_back(p);
-        commands.Load();
+    Writes load(const char* file) {
+        r.sim.clearLog();
+        menu("nFileLoadRegisterFrom", file);
         Writes w;
-        for (const auto& packet : sent())
-            if (packet[0] == opcode::WriteByteAfe) w.emplace_back(packet[1], packet[2]);
+        for (const auto& p : r.sent())
+            if (p[0] == 0x23) w.emplace_back(p[1], p[2]);
         return w;
+    }
+    QStringList files() { return QDir(r.dir.path()).entryList(QDir::Files); }
+    long readAlls() {
+        const Packets sent = r.sent();
+        return std::count(sent.begin(), sent.end(), kReadAll);
     }
 };
 
 } // namespace
 
-TEST(DumpCommands, DialogSetUpAndDefaultSuffix) {
-    Rig r;
-    r.commands.Load(); // cancelled
-    ASSERT_EQ(r.prompts.fileRequests.size(), 1u);
-    EXPECT_EQ(r.prompts.fileRequests[0].defaultSuffix, "TXT");
-    EXPECT_EQ(r.prompts.fileRequests[0].filter, "Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
+TEST_F(Dump, SaveWritesTheBoxesAsTheyStandWithoutReadingTheChip) {
+    r.form->reg_KORVA726(0x10)->setText("5A");
+    save("plain"); // a name typed without an extension gets the default
+    const QList<QByteArray> lines = file("plain.TXT").split('\n');
+    ASSERT_EQ(lines.size(), 69);
+    EXPECT_EQ(lines[2 + 5], "Input Config (0x05): 0x  \r"); // never read
+    EXPECT_TRUE(lines[2 + 0x10].endsWith(": 0x5A\r"));
+    EXPECT_TRUE(lines[2 + 0x20].startsWith("Test Register (0x20)"));
+    r.form->ShowHiddenModes();
+    save("named.txt");
+    EXPECT_TRUE(file("named.txt").split('\n')[2 + 0x20].startsWith("AFE Control (0x20)"));
     EXPECT_TRUE(r.sim.log().empty());
-    // A name typed without an extension gets the default one.
-    r.save(r.path("plain"));
-    EXPECT_TRUE(QFile::exists(r.path("plain.TXT")));
-    EXPECT_EQ(r.commands.suggestedName(), r.path("plain.TXT"));
-}
-
-TEST(DumpCommands, SaveBeforeAnyReadLoadsAsNothingWritten) {
-    Rig r;
-    r.save(r.path("empty.txt"));
-    const QList<QByteArray> lines = r.file(r.path("empty.txt")).split('\n');
-    ASSERT_EQ(lines.size(), 69); // 68 lines, each ending in CR LF
-    EXPECT_EQ(lines[2], "ID and Revision (0x00) : 0x\r");
-    EXPECT_TRUE(lines[2 + 5].endsWith(": 0x  \r")) << lines[7].constData();
-    EXPECT_TRUE(lines[2 + 0x10].endsWith(": 0x\r"));
-    EXPECT_TRUE(r.sim.log().empty()); // saving does not read the chip
     // Progress steps to 100 after the last register line, then back to 0.
-    ASSERT_GE(r.progressSeen.size(), 3u);
-    EXPECT_EQ(r.progressSeen[r.progressSeen.size() - 2], 100);
-    EXPECT_EQ(r.progressSeen.back(), 0);
-
-    // Lines without a value leave their registers as they are, and the load says so.
-    r.boxes[0x10] = "5A";
-    r.save(r.path("one.txt"));
-    r.progressSeen.clear();
-    EXPECT_EQ(r.load(r.path("one.txt")), (Writes{{0x10, 0x5A}}));
-    EXPECT_EQ(r.reads, 1); // then one read-back of all registers
-    // One step per register on the way, then back to 0.
-    EXPECT_EQ(r.progressSeen.size(), 66u);
-    EXPECT_EQ(r.progressSeen[r.progressSeen.size() - 2], 100);
-    EXPECT_EQ(r.progressSeen.back(), 0);
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_TRUE(r.prompts.messages[0].text.contains("65 registers were left as they were"))
-        << r.prompts.messages[0].text.toStdString();
-    EXPECT_TRUE(r.sink.codes.empty());
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress[progress.size() - 2], 100);
+    EXPECT_EQ(progress.back(), 0);
+    // Each dialog suggests the name chosen last.
+    ASSERT_EQ(r.prompts.fileRequests.size(), 2u);
+    EXPECT_EQ(r.prompts.fileRequests[0].fileName, "registers");
+    EXPECT_EQ(r.prompts.fileRequests[1].fileName, path("plain.TXT"));
 }
 
-TEST(DumpCommands, NamesAreNotReadOnlyTheLineOrderCounts) {
-    Rig r;
-    for (int a = 0; a < kAfeRegisterCount; ++a)
-        r.boxes[a] = QString::asprintf("%02X", (a + 0x40) & 0xFF);
-    r.save(r.path("plain.txt"));
-    r.hiddenModes = true;
-    r.save(r.path("named.txt"));
-    const QByteArray named = r.file(r.path("named.txt"));
-    EXPECT_TRUE(named.split('\n')[2 + 0x20].startsWith("AFE Control (0x20)"));
-    EXPECT_NE(named, r.file(r.path("plain.txt")));
-    const Writes plain = r.load(r.path("plain.txt"));
-    ASSERT_EQ(plain.size(), 66u);
-    EXPECT_EQ(plain[0x20], std::make_pair(0x20, 0x60));
-    EXPECT_EQ(r.load(r.path("named.txt")), plain);
+TEST_F(Dump, SaveReplacesAFileOnlyWhenAllowedAndWhole) {
+    writeFile("keep.txt", "precious\r\n\x01\x02 contents");
+    const QStringList before = files();
+    r.prompts.confirmAnswers = {false, true, true};
+    save("keep.txt");
+    EXPECT_EQ(r.prompts.confirmations, std::vector<QString>{"File Exists|File exists.  Press OK "
+                                                            "to overwrite, Cancel to abort."});
+    EXPECT_EQ(file("keep.txt"), "precious\r\n\x01\x02 contents");
+    EXPECT_TRUE(r.prompts.messages.empty());
+    EXPECT_TRUE(progress.empty());
+    // A missing folder, or a folder in the file's place (overwrite confirmed): nothing changes.
+    save("no/such/folder/regs.txt");
+    EXPECT_FALSE(QFileInfo::exists(path("no")));
+    ASSERT_TRUE(QDir(r.dir.path()).mkpath("regs.txt"));
+    writeFile("regs.txt/inside", "old");
+    save("regs.txt");
+    EXPECT_EQ(file("regs.txt/inside"), "old");
+    EXPECT_EQ(QDir(path("regs.txt")).entryList(QDir::Files), QStringList{"inside"});
+    ASSERT_EQ(r.prompts.messages.size(), 2u);
+    for (const auto& m : r.prompts.messages)
+        EXPECT_TRUE(m.text.contains("regs.txt\": ") && m.text.contains("could not be saved"))
+            << m.text.toStdString();
+    EXPECT_EQ(r.form->panels().ProgressBar1()->value(), 0);
+    save("keep.txt");
+    EXPECT_EQ(file("keep.txt").split('\n').size(), 69);
+    EXPECT_EQ(files(), before); // no temporary file left over
+}
 
+// Each row loads one file; a load that writes is followed by one Read All.
+TEST_F(Dump, LoadWritesWhatTheLinesHoldInLineOrderOrNothing) {
+    r.form->reg_KORVA726(0x10)->setText("5A");
+    save("one.txt"); // saved before any read
+    Writes all;
+    for (int a = 0; a <= 0x41; ++a) {
+        if (a > 2) r.sim.setAfe(a, std::uint8_t(0xA0 ^ a));
+        all.emplace_back(a, r.sim.afe(a));
+    }
+    r.form->ReadAllRegisterButton_Click();
+    save("plain.txt");
+    r.form->ShowHiddenModes();
+    save("named.txt");
+    QList<QByteArray> lines = file("named.txt").split('\n');
+    QByteArray binary = file("named.txt");
+    binary[500] = '\0';
+    writeFile("binary.txt", binary);
+    writeFile("short.txt", lines.mid(0, 42).join('\n') + '\n');
     // A line ending in 7F loads 7F whatever its name; swapped lines swap the registers.
-    QList<QByteArray> lines = named.split('\n');
     lines[2 + 0x10] = "Nonsense name of any length (0x99): 0x7F\r";
     std::swap(lines[2 + 0x11], lines[2 + 0x12]);
-    r.writeFile(r.path("edited.txt"), lines.join('\n'));
-    const Writes w = r.load(r.path("edited.txt"));
-    ASSERT_EQ(w.size(), 66u);
-    EXPECT_EQ(w[0x10], std::make_pair(0x10, 0x7F));
-    EXPECT_EQ(w[0x11], std::make_pair(0x11, 0x52)); // the value saved for 0x12
-    EXPECT_EQ(w[0x12], std::make_pair(0x12, 0x51));
-}
+    writeFile("edited.txt", lines.join('\n'));
+    Writes edited = all;
+    edited[0x10].second = 0x7F;
+    std::swap(edited[0x11].second, edited[0x12].second);
+    for (int a = 3; a <= 0x41; ++a)
+        r.sim.setAfe(a, 0);
 
-TEST(DumpCommands, CancelAtTheOverwriteQuestionKeepsTheFile) {
-    Rig r;
-    const QByteArray before("precious\r\n\x01\x02 contents");
-    r.writeFile(r.path("keep.txt"), before);
-    r.prompts.confirmAnswers.push_back(false);
-    r.save(r.path("keep.txt"));
-    ASSERT_EQ(r.prompts.confirmations.size(), 1u);
-    EXPECT_EQ(r.prompts.confirmations[0],
-              "File Exists|File exists.  Press OK to overwrite, Cancel to abort.");
-    EXPECT_EQ(r.file(r.path("keep.txt")), before);
-    EXPECT_TRUE(r.prompts.messages.empty());
-    EXPECT_TRUE(r.progressSeen.empty());
-    EXPECT_EQ(QDir(r.dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});
-
-    r.prompts.confirmAnswers.push_back(true);
-    r.save(r.path("keep.txt"));
-    EXPECT_EQ(r.file(r.path("keep.txt")).split('\n').size(), 69);
-}
-
-TEST(DumpCommands, SaveThatCannotWriteSaysSoAndLeavesWhatWasThere) {
-    Rig r;
-    const QString missing = r.dir.filePath("no/such/folder/regs.txt");
-    r.save(missing);
-    EXPECT_FALSE(QFile::exists(missing));
-    // A folder in the file's place: overwriting is confirmed, and still nothing changes.
-    ASSERT_TRUE(QDir(r.dir.path()).mkpath("regs.txt"));
-    r.writeFile(r.path("regs.txt/inside"), "old");
-    r.save(r.path("regs.txt"));
-    EXPECT_EQ(r.file(r.path("regs.txt/inside")), "old");
-    EXPECT_EQ(QDir(r.path("regs.txt")).entryList(QDir::Files), QStringList{"inside"});
-    ASSERT_EQ(r.prompts.messages.size(), 2u);
-    for (const auto& m : r.prompts.messages) {
-        EXPECT_TRUE(m.text.contains("regs.txt")) << m.text.toStdString();
-        EXPECT_TRUE(m.text.contains("could not be saved")) << m.text.toStdString();
-    }
-    EXPECT_EQ(r.progress.value(), 0);
-}
-
-TEST(DumpCommands, ShortBinaryOrMissingFilesWriteNothingAndSayWhy) {
-    Rig r;
-    for (auto& box : r.boxes)
-        box = "11";
-    r.save(r.path("good.txt"));
-    const QByteArray good = r.file(r.path("good.txt"));
-    r.writeFile(r.path("short.txt"), good.split('\n').mid(0, 42).join('\n') + '\n');
-    QByteArray binary = good;
-    binary[500] = '\0';
-    r.writeFile(r.path("binary.txt"), binary);
-
-    const std::pair<QString, QString> cases[] = {{r.path("short.txt"), "42 lines"},
-                                                 {r.path("binary.txt"), "not a text file"},
-                                                 {r.path("gone.txt"), "does not exist"},
-                                                 {r.dir.path(), "not a file"}};
-    for (const auto& [file, why] : cases) {
+    const struct {
+        const char* file;
+        Writes writes;
+        const char* message; // what the one message says, "" for none
+    } cases[] = {
+        {"one.txt", {{0x10, 0x5A}}, "65 registers were left as they were"},
+        {"edited.txt", edited, ""},
+        {"named.txt", all, ""},
+        {"plain.txt", all, ""},
+        {"short.txt", {}, "42 lines"},
+        {"binary.txt", {}, "not a text file"},
+        {"gone.txt", {}, "does not exist"},
+        {".", {}, "not a file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
         r.prompts.messages.clear();
-        EXPECT_TRUE(r.load(file).empty());
-        EXPECT_TRUE(r.sim.log().empty());
-        ASSERT_EQ(r.prompts.messages.size(), 1u) << file.toStdString();
+        progress.clear();
+        EXPECT_EQ(load(c.file), c.writes);
+        EXPECT_EQ(readAlls(), c.writes.empty() ? 0 : 1);
+        EXPECT_EQ(r.sent().size(), c.writes.size() + (c.writes.empty() ? 0 : 2)); // nothing else
+        // One step per register on the way, up to 100, then back to 0 (before the Read All).
+        const auto zero = std::find(progress.begin(), progress.end(), 0) - progress.begin();
+        EXPECT_TRUE(c.writes.empty() || (zero == 65 && progress[64] == 100)) << zero;
+        ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
+        if (!*c.message) continue;
         const QString text = r.prompts.messages[0].text;
-        EXPECT_TRUE(text.contains(QDir::toNativeSeparators(file))) << text.toStdString();
-        EXPECT_TRUE(text.contains(why)) << text.toStdString();
-        EXPECT_TRUE(text.contains("No register was written")) << text.toStdString();
+        EXPECT_TRUE(text.contains(c.message)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QDir::toNativeSeparators(path(c.file)))) << text.toStdString();
+        EXPECT_EQ(text.contains("No register was written"), c.writes.empty()) << text.toStdString();
     }
-    EXPECT_EQ(r.reads, 0);
-    EXPECT_FALSE(QFile::exists(r.path("gone.txt")));
-}
+    EXPECT_FALSE(QFile::exists(path("gone.txt")));
+    EXPECT_EQ(r.form->reg_KORVA726(0x41)->text(), QString::fromStdString(HexByte(0xA0 ^ 0x41)));
 
-TEST(DumpCommands, LoadStopsAtAReportedFailure) {
-    Rig r;
-    r.boxes.fill("11");
-    r.save(r.path("regs.txt"));
-    r.sim.clearLog();
     r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)
-    EXPECT_EQ(r.load(r.path("regs.txt")).size(), 4u); // 0x00..0x03; nothing after the failure
-    EXPECT_EQ(r.sink.codes.size(), 1u);
-    EXPECT_EQ(r.reads, 0);
+    EXPECT_EQ(load("plain.txt"), Writes(all.begin(), all.begin() + 4)); // nothing after it
+    EXPECT_EQ(readAlls(), 0);
+    EXPECT_EQ(r.ended, 1);
 }

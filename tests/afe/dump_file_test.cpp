@@ -1,5 +1,7 @@
 // The register dump file format: what the writer produces and how the reader takes it.
+#include "afe/afe_ops.h"
 #include "afe/dump_file.h"
+#include "support/board_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -30,34 +32,27 @@ std::string dumpWith(const std::string& eol, int registerLines = kAfeRegisterCou
 
 } // namespace
 
-TEST(DumpFormat, HeaderNamesAndCrLfLineEnds) {
+TEST(DumpFormat, HeaderNamesAndBoxTextsVerbatimOnCrLfLines) {
     RegisterTexts t;
     t.fill("00");
     t[0] = "31";
     t[0x22] = "10";
+    // Box texts as they stand; a line break would shift every later register: it is a blank.
+    t[3] = "", t[4] = "  ", t[5] = "a", t[6] = "1\r\n";
     const std::string out = FormatDump(t, false);
-    ASSERT_EQ(SplitDumpLines(out).size(), 68u);
-    std::size_t crlf = 0; // every line ends in CR LF, and nothing else breaks a line
-    for (std::size_t p = out.find("\r\n"); p != std::string::npos; p = out.find("\r\n", p + 2))
-        ++crlf;
-    EXPECT_EQ(crlf, 68u);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 68);
     const auto lines = SplitDumpLines(out);
-    EXPECT_EQ(lines[0], "//KORVA726EVAL Register Dump");
-    EXPECT_EQ(lines[1], "//");
-    EXPECT_EQ(lines[2], "ID and Revision (0x00) : 0x31");
-    EXPECT_EQ(lines[2 + 0x20], "Test Register (0x20): 0x00");
-    EXPECT_EQ(lines[2 + 0x22], "DC Restore Clamp 1 (0x22) : 0x10");
-    EXPECT_EQ(SplitDumpLines(FormatDump(t, true))[2 + 0x20], "AFE Control (0x20): 0x00");
-}
-
-TEST(DumpFormat, BoxTextIsWrittenVerbatimExceptLineBreaks) {
-    const std::string name = DumpName(5, false);
-    EXPECT_EQ(DumpLine(0x05, "", false), name + ": 0x");
-    EXPECT_EQ(DumpLine(0x05, "  ", false), name + ": 0x  ");
-    EXPECT_EQ(DumpLine(0x05, "a", false), name + ": 0xa");
-    // A line break in a box would shift every later register; it is written as a blank.
-    EXPECT_EQ(DumpLine(0x05, "1\r\n", false), name + ": 0x1  ");
+    ASSERT_EQ(lines.size(), 68u);
+    std::string joined; // every line ends in CR LF, and nothing else breaks a line
+    for (const std::string& line : lines)
+        joined += line + "\r\n";
+    EXPECT_EQ(out, joined);
+    const std::pair<int, const char*> expected[] = {
+        {0, "//KORVA726EVAL Register Dump"},  {1, "//"},
+        {2, "ID and Revision (0x00) : 0x31"}, {2 + 3, "HSYNC Slicer (0x03): 0x"},
+        {2 + 4, "SOG Slicer (0x04): 0x  "},   {2 + 5, "Input Config (0x05): 0xa"},
+        {2 + 6, "Red Gain (0x06): 0x1  "},    {2 + 0x22, "DC Restore Clamp 1 (0x22) : 0x10"}};
+    for (const auto& [line, text] : expected)
+        EXPECT_EQ(lines[line], text);
 }
 
 TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
@@ -84,52 +79,42 @@ TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
     }
 }
 
-TEST(DumpRead, EveryValueRoundTripsWithEitherNaming) {
+// Whole files: the values they give, or why they are refused whole.
+TEST(DumpRead, FilesGiveEveryValueOrAreRefusedWhole) {
     RegisterValues v{};
-    DumpValues expected{};
+    DumpValues ramp{}; // what dumpWith() holds, and v as the writer writes it
     for (int a = 0; a < kAfeRegisterCount; ++a)
-        expected[a] = v[a] = static_cast<std::uint8_t>(0xFF - a * 3);
-    for (bool flag : {false, true}) {
-        const auto r = ParseDump(FormatDump(DumpTexts(v), flag));
-        ASSERT_TRUE(r.values) << r.error;
-        EXPECT_EQ(*r.values, expected);
-    }
-}
-
-TEST(DumpRead, LineEndsOfEveryKindAndExtraLines) {
-    const auto expected = ParseDump(dumpWith("\r\n"));
-    ASSERT_TRUE(expected.values);
-    EXPECT_EQ((*expected.values)[0x41], (0x41 * 7 + 3) & 0xFF);
-    std::string noLastEnd = dumpWith("\r\n");
-    noLastEnd.resize(noLastEnd.size() - 2);
-    for (const std::string& text :
-         {dumpWith("\n"), dumpWith("\r"), noLastEnd,
-          dumpWith("\r\n") + "garbage: 0x55\r\n\x80\xE9\r\n",
-          "\t//\xE9\r\n" + dumpWith("\r\n").substr(8)}) // tabs and 8-bit code page bytes are text
-        EXPECT_EQ(ParseDump(text).values, expected.values) << ParseDump(text).error;
-}
-
-TEST(DumpRead, FilesOfAnotherShapeAreRefusedWhole) {
-    std::string withNul = dumpWith("\r\n");
-    withNul[100] = '\0';
-    std::string cut = dumpWith("\r\n");
-    cut.resize(cut.size() - 3); // inside the last value
+        ramp[a] = v[a] = static_cast<std::uint8_t>(a * 7 + 3);
+    const std::string crlf = dumpWith("\r\n");
     std::string readme = "# README\n\n";
     for (int i = 0; i < 80; ++i)
         readme += "Some text, line " + std::to_string(i) + "\n";
-    const std::pair<std::string, const char*> cases[] = {
-        {dumpWith("\r\n", 40), "42 lines"},
-        {dumpWith("\r\n", 65), "67 lines"},
-        {"", "0 lines"},
-        {withNul, "not a text file"},
-        {dumpWith("\r\n") + "\x01\x02", "not a text file"}, // even past line 68
-        {"\r\n" + dumpWith("\r\n"), "line 3 (register 0x00): it has no \": 0x\""},
-        {cut, "line 68 (register 0x41): the value \"C\""},
-        {readme, "line 3 (register 0x00)"}};
-    for (const auto& [text, why] : cases) {
-        const auto r = ParseDump(text);
-        EXPECT_FALSE(r.values) << why;
-        EXPECT_NE(r.error.find(why), std::string::npos) << r.error;
+    const struct {
+        std::string text;
+        std::optional<DumpValues> values;
+        const char* error;
+    } cases[] = {
+        {FormatDump(DumpTexts(v), false), ramp, ""},
+        {FormatDump(DumpTexts(v), true), ramp, ""},
+        {crlf, ramp, ""},
+        {dumpWith("\n"), ramp, ""},
+        {dumpWith("\r"), ramp, ""},
+        {crlf.substr(0, crlf.size() - 2), ramp, ""}, // no line end after the last line
+        {crlf + "garbage: 0x55\r\n\x80\xE9\r\n", ramp, ""},
+        {"\t//\xE9\r\n" + crlf.substr(8), ramp, ""}, // tabs and 8-bit code page bytes are text
+        {dumpWith("\r\n", 40), {}, "42 lines"},
+        {dumpWith("\r\n", 65), {}, "67 lines"},
+        {"", {}, "0 lines"},
+        {crlf.substr(0, 100) + '\0' + crlf.substr(101), {}, "not a text file"},
+        {crlf + "\x01\x02", {}, "not a text file"}, // even past line 68
+        {"\r\n" + crlf, {}, "line 3 (register 0x00): it has no \": 0x\""},
+        {crlf.substr(0, crlf.size() - 3), {}, "line 68 (register 0x41): the value \"C\""},
+        {readme, {}, "line 3 (register 0x00)"},
+    };
+    for (const auto& c : cases) {
+        const auto r = ParseDump(c.text);
+        EXPECT_EQ(r.values, c.values) << c.error << r.error;
+        EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
     }
 }
 
@@ -163,4 +148,14 @@ TEST(DumpSave, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(WriteFileAtomically(path, dump), "");
     EXPECT_EQ(contents(), dump);
     fs::remove_all(dir);
+}
+
+TEST(DumpLoad, WritingStopsAtTheFirstReportedFailure) {
+    test::BoardRig r;
+    DumpValues values;
+    values.fill(0x11);
+    r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)
+    EXPECT_FALSE(WriteDumpValues(r.board, values));
+    EXPECT_EQ(r.sent().size(), 4u); // registers 0x00..0x03, nothing after the failure
+    EXPECT_EQ(r.sink.codes.size(), 1u);
 }

@@ -1,5 +1,5 @@
-// The register panels in the real main window on the simulated board: Read All, typing
-// and stepping in the boxes, mirrors, ganging and the individual read/write.
+// The register panels in the real main window on the simulated board: Read All, keys and
+// paste in the boxes, mirrors, ganging and the individual read/write.
 #include "afe/register_panels.h"
 #include "device/textnum.h"
 #include "support/form_rig.h"
@@ -7,9 +7,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -21,157 +18,149 @@ using namespace korva::test;
 
 namespace {
 
+const auto writeAfe = [](int a, int v) { return packet({0x23, std::uint8_t(a), std::uint8_t(v)}); };
+const auto readAfe = [](int a) { return packet({0x03, 0x4C, std::uint8_t(a), 0x01}); };
+// `times` writes of one register, each with its read-back.
+Packets wr(int a, int v, int times = 1) {
+    Packets p;
+    while (times--)
+        p.insert(p.end(), {writeAfe(a, v), readAfe(a)});
+    return p;
+}
+// A gang group's three writes, then their three read-backs.
+Packets ganged(int first, int v) {
+    return {writeAfe(first, v), writeAfe(first + 1, v), writeAfe(first + 2, v),
+            readAfe(first),     readAfe(first + 1),     readAfe(first + 2)};
+}
+
 struct Panels : ::testing::Test {
     FormRig r;
     void SetUp() override { ASSERT_TRUE(r.start()); }
     QLineEdit* box(int i) { return r.form->reg_KORVA726(i); }
     RegisterPanels& panels() { return r.form->panels(); }
-    // A key press and release in a box, as the user makes it.
-    void key(int index, Qt::Key k, const QString& text = {}) {
-        box(index)->setFocus();
-        QTest::sendKeyEvent(QTest::KeyAction::Click, box(index), k, text, Qt::NoModifier);
-    }
-    void waitForDelayedWrites() { QTest::qWait(RegisterPanels::kWriteDelayMs + 150); }
-    static std::vector<std::uint8_t> write(int a, int v) {
-        return packet({0x23, std::uint8_t(a), std::uint8_t(v)});
-    }
-    static std::vector<std::uint8_t> read1(int a) {
-        return packet({0x03, 0x4C, std::uint8_t(a), 0x01});
-    }
 };
 
 } // namespace
 
-TEST_F(Panels, InitialContents) {
-    EXPECT_EQ(box(0)->text(), "");
-    EXPECT_EQ(box(5)->text(), "  ");
-    EXPECT_EQ(box(15)->text(), "  ");
-    EXPECT_EQ(box(16)->text(), "");
-    EXPECT_FALSE(box(0)->isEnabled());
-    EXPECT_FALSE(box(2)->isEnabled());
+TEST_F(Panels, ReadAllUsesTwoBurstsAndFillsEveryBoxAndMirror) {
+    EXPECT_FALSE(box(2)->isEnabled()); // the read-only registers cannot be typed into
     EXPECT_TRUE(box(3)->isEnabled());
-    EXPECT_EQ(r.form->findChild<QLabel*>("KORVA726_Label_0")->text(), "ID and Revision (0x00) ");
-    EXPECT_EQ(box(122)->accessibleName(), "DC Restore Clamp 1 (0x22)");
-    QTest::keyClicks(box(4), "123");
-    EXPECT_EQ(box(4)->text(), "12"); // two characters at most
-}
-
-TEST_F(Panels, ReadAllUsesTwoBurstsAndFillsEveryBox) {
     QSignalSpy progress(panels().ProgressBar1(), &QProgressBar::valueChanged);
     QTest::mouseClick(panels().ReadAllRegisterButton(), Qt::LeftButton);
     EXPECT_EQ(r.sent(),
               (Packets{packet({0x03, 0x4C, 0x00, 0x40}), packet({0x03, 0x4C, 0x40, 0x02})}));
     for (int a = 0; a <= 0x41; ++a)
         EXPECT_EQ(box(a)->text(), QString::fromStdString(HexByte(r.sim.afe(a)))) << a;
-    EXPECT_EQ(box(122)->text(), box(34)->text());
-    EXPECT_EQ(box(123)->text(), box(35)->text());
-    EXPECT_EQ(box(125)->text(), box(37)->text());
+    for (int a : {0x22, 0x23, 0x25}) // and the second boxes of these registers
+        EXPECT_EQ(box(a + 88)->text(), box(a)->text()) << a;
+    EXPECT_TRUE(progress.contains(QVariantList{100}));
     EXPECT_EQ(panels().ProgressBar1()->value(), 0);
-    ASSERT_FALSE(progress.isEmpty());
-    int highest = 0;
-    for (const auto& v : progress)
-        highest = std::max(highest, v.at(0).toInt());
-    EXPECT_EQ(highest, 100);
-}
-
-TEST_F(Panels, FailedReadAllLeavesTheBoxesAsTheyWere) {
-    r.sim.timeOutTransfer(2);
+    // A read that fails in its second burst shows nothing of the first.
+    const QString before = box(3)->text();
+    r.sim.setAfe(3, r.sim.afe(3) ^ 0xFF);
+    r.sim.timeOutTransfer(4);
     panels().ReadAllRegisterButton_Click();
     EXPECT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_EQ(box(5)->text(), "  ");
-    EXPECT_EQ(box(3)->text(), "");
+    EXPECT_EQ(box(3)->text(), before);
 }
 
-TEST_F(Panels, SteppingKeysWrapAndWriteAtOnce) {
-    box(3)->setText("00");
-    key(3, Qt::Key_Down);
-    EXPECT_EQ(r.sent(), (Packets{write(3, 0xFF), read1(3)})); // no 0.5 s wait
-    EXPECT_EQ(box(3)->text(), "FF");
-    key(3, Qt::Key_Up);
-    EXPECT_EQ(box(3)->text(), "00");
-    box(4)->setText("F5");
-    key(4, Qt::Key_PageUp);
-    EXPECT_EQ(box(4)->text(), "05");
-    key(4, Qt::Key_PageDown);
-    EXPECT_EQ(box(4)->text(), "F5");
-    key(4, Qt::Key_Left);
-    EXPECT_EQ(box(4)->text(), "F6");
-    key(4, Qt::Key_Right);
-    EXPECT_EQ(box(4)->text(), "F5");
-    EXPECT_EQ(r.sim.afe(4), 0xF5);
-    // A held key: X11 sends a release with every auto-repeat; only the last release counts.
-    for (auto [pressRepeat, releaseRepeat] :
-         {std::pair{false, true}, {true, true}, {true, false}}) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier, {}, pressRepeat);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Up, Qt::NoModifier, {}, releaseRepeat);
-        QApplication::sendEvent(box(4), &press);
-        QApplication::sendEvent(box(4), &release);
-    }
-    EXPECT_EQ(box(4)->text(), "F6");
-    EXPECT_EQ(r.sent().size(), 14u);
-}
-
-TEST_F(Panels, SteppingABlankBoxChangesAndSendsNothing) {
-    ASSERT_EQ(box(5)->text(), "  ");
-    key(5, Qt::Key_Up);
-    waitForDelayedWrites();
-    EXPECT_EQ(box(5)->text(), "  ");
-    EXPECT_TRUE(r.sent().empty());
-}
-
-TEST_F(Panels, KeyFilterAndDelayedWrite) {
-    box(3)->clear();
-    key(3, Qt::Key_A, "a");
-    EXPECT_EQ(box(3)->text(), "A");
-    EXPECT_TRUE(r.sent().empty()); // the write waits half a second
-    waitForDelayedWrites();
-    EXPECT_EQ(r.sent(), (Packets{write(3, 0x0A), read1(3)}));
-    EXPECT_EQ(box(3)->text(), "0A"); // the read back
-    r.sim.clearLog();
-    key(3, Qt::Key_G, "g");
-    key(3, Qt::Key_Backspace, "\b");
-    key(3, Qt::Key_Space, " ");
-    EXPECT_EQ(box(3)->text(), "0A");
-    waitForDelayedWrites();
-    // Every release still writes the unchanged value.
-    EXPECT_EQ(r.sent(), (Packets{write(3, 0x0A), read1(3), write(3, 0x0A), read1(3), write(3, 0x0A),
-                                 read1(3)}));
-}
-
-TEST_F(Panels, OnlyTheTypedValueIsWrittenToABoxNeverRead) {
-    // Right after start: boxes 5 to 15 hold two blanks, 16 is empty. A typed digit takes
-    // the place of the blanks; a box without a digit writes nothing, ganged or not.
+// Each row on a freshly started window: a box's text, then keys typed into it (each release
+// writes the box's text half a second later) or a stepping key (writes at once). Every box
+// of a written register shows the read-back; with nothing written, the box shows `shows`.
+TEST(PanelKeys, WhatEachKeyWritesAndShows) {
+    using enum Qt::Key;
+    const auto gain = &RegisterPanels::GangGain, offset = &RegisterPanels::GangOffset;
     const struct {
+        const char* what;
         int box;
-        QCheckBox* gang;
+        const char* before; // null: as the box is at start
         const char* typed;
+        int step;
         Packets sent;
+        const char* shows;
+        QCheckBox* (RegisterPanels::*gang)() const = nullptr;
+        bool held = false; // the stepping key auto-repeats before its release
     } cases[] = {
-        {6, nullptr, "80", {write(6, 0x80), read1(6), write(6, 0x80), read1(6)}},
-        {8,
-         panels().GangGain(),
-         "8",
-         {write(6, 8), write(7, 8), write(8, 8), read1(6), read1(7), read1(8)}},
-        {16, nullptr, "g", {}},
-        {10, panels().GangOffset(), " ", {}},
+        {"Down wraps", 3, "00", "", Key_Down, wr(3, 0xFF), "FF"},
+        {"Up wraps", 3, "FF", "", Key_Up, wr(3, 0x00), "00"},
+        {"PageUp", 4, "F5", "", Key_PageUp, wr(4, 0x05), "05"},
+        {"PageDown", 4, "05", "", Key_PageDown, wr(4, 0xF5), "F5"},
+        {"Left", 4, "F5", "", Key_Left, wr(4, 0xF6), "F6"},
+        {"Right", 4, "F6", "", Key_Right, wr(4, 0xF5), "F5"},
+        {"held key steps once", 4, "F5", "", Key_Up, wr(4, 0xF6), "F6", nullptr, true},
+        {"blank box does not step", 5, nullptr, "", Key_Up, {}, "  "},
+        {"typed digit, then the read-back", 3, "", "a", 0, wr(3, 0x0A), "0A"},
+        {"other keys change nothing, each writes", 3, "0A", "g\b ", 0, wr(3, 0x0A, 3), "0A"},
+        {"two digits at most, text at write time", 3, "", "123", 0, wr(3, 0x12, 3), "12"},
+        {"typed into blanks never read", 6, nullptr, "80", 0, wr(6, 0x80, 2), "80"},
+        {"no digit writes nothing", 16, nullptr, "g", 0, {}, ""},
+        {"ganged, typed into blanks", 8, nullptr, "8", 0, ganged(6, 8), "08", gain},
+        {"ganged without a digit", 10, nullptr, " ", 0, {}, "  ", offset},
+        {"ganged gain steps all three", 7, "7F", "", Key_Up, ganged(6, 0x80), "80", gain},
+        {"gang of another group", 9, "10", "", Key_Up, wr(9, 0x11), "11", gain},
+        {"mirror box", 122, "3C", "", Key_Up, wr(0x22, 0x3D), "3D"},
+        {"mirrored box", 34, "", "5", 0, wr(0x22, 0x05), "05"},
     };
     for (const auto& c : cases) {
-        r.sim.clearLog();
-        if (c.gang) c.gang->setChecked(true);
-        box(c.box)->setFocus();
-        QTest::keyClicks(box(c.box), c.typed);
-        waitForDelayedWrites();
-        EXPECT_EQ(r.sent(), c.sent) << c.box;
+        SCOPED_TRACE(c.what);
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        r.form->ShowHiddenModes(); // the Test Registers tab, where box 34 is
+        RegisterPanels& panels = r.form->panels();
+        if (c.gang) (panels.*c.gang)()->setChecked(true);
+        QLineEdit* box = panels.reg_KORVA726(c.box);
+        if (c.before) box->setText(c.before);
+        if (*c.typed) {
+            QTest::keyClicks(box, c.typed);
+            QTest::qWait(RegisterPanels::kWriteDelayMs - 200);
+            EXPECT_TRUE(r.sent().empty()) << "written before the delay";
+            QTest::qWait(350);
+        }
+        // A held key: X11 sends a release with every auto-repeat; only the last one counts.
+        for (int i = 0; c.step && i <= 2 * c.held; ++i) {
+            QTest::simulateEvent(box, true, c.step, {}, {}, i > 0);
+            QTest::simulateEvent(box, false, c.step, {}, {}, i < 2 * c.held);
+        }
+        EXPECT_EQ(r.sent(), c.sent);
+        EXPECT_EQ(box->text().toStdString(), c.shows);
+        // Every box of a written register shows the read-back (122, 123 and 125 repeat 0x22,
+        // 0x23 and 0x25).
+        for (const auto& p : c.sent)
+            for (int b : {int(p[1]), p[1] + 88})
+                if (p[0] == 0x23 && panels.reg_KORVA726(b)) {
+                    EXPECT_EQ(panels.reg_KORVA726(b)->text().toStdString(), c.shows) << "box " << b;
+                }
     }
-    EXPECT_EQ(box(7)->text(), "08");
-    EXPECT_EQ(box(10)->text(), "  ");
+}
+
+TEST_F(Panels, ReleasesInTwoBoxesEachWriteTheirOwnBox) {
+    box(3)->clear();
+    box(4)->clear();
+    QTest::keyClicks(box(3), "1");
+    QTest::keyClicks(box(4), "2");
+    QTest::qWait(RegisterPanels::kWriteDelayMs + 150);
+    EXPECT_EQ(r.sent(), (Packets{writeAfe(3, 1), readAfe(3), writeAfe(4, 2), readAfe(4)}));
+}
+
+TEST_F(Panels, MovingThroughTheBoxesWithTabWritesNothing) {
+    // The Tab that moves the focus into a box is released there: no key of that box. Before
+    // any read, then with every box holding a value.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 4; i < 16; ++i) {
+            box(i)->setFocus();
+            QTest::keyPress(box(i), Qt::Key_Tab);
+            QTest::keyRelease(box(i + 1), Qt::Key_Tab);
+        }
+        QTest::qWait(RegisterPanels::kWriteDelayMs + 150);
+        EXPECT_TRUE(r.sent().empty()) << pass;
+        panels().ReadAllRegisterButton_Click();
+        r.sim.clearLog();
+    }
 }
 
 TEST_F(Panels, PastedTextPassesTheKeyFilter) {
     const struct {
-        const char* before;
-        const char* pasted;
-        const char* after;
+        const char *before, *pasted, *after;
     } cases[] = {{"", "a1", "A1"},
                  {"", "\t1 z\x01", "1"},
                  {"  ", "7", "7"},
@@ -188,118 +177,39 @@ TEST_F(Panels, PastedTextPassesTheKeyFilter) {
     }
 }
 
-TEST_F(Panels, MovingThroughTheBoxesWithTabWritesNothing) {
-    // Before any read the boxes hold nothing a register could take: the Tab that moves
-    // the focus into a box is released there, and must not write 0x00 over the chip.
-    for (int i = 4; i < 16; ++i) {
-        box(i)->setFocus();
-        QTest::keyPress(box(i), Qt::Key_Tab);
-        QTest::keyRelease(box(i + 1), Qt::Key_Tab);
+// The individual read takes any address; the write checks its boxes before sending.
+TEST_F(Panels, IndividualReadAndWrite) {
+    const struct {
+        const char *button, *address, *data; // data: typed before Write, shown after Read
+        Packets sent;
+        const char* message;
+    } cases[] = {
+        {"ReadRegCommand", "50", "FF", {readAfe(0x50)}, ""},
+        {"ReadRegCommand", "5", "5C", {readAfe(0x05)}, ""},
+        {"WriteRegCommand",
+         "50",
+         "12",
+         {},
+         "AFE Address is out of range.  Valid address are 0x00 to 0x41"},
+        {"WriteRegCommand", "", "12", {}, "The address \"\" is not"},
+        {"WriteRegCommand", "G", "12", {}, "The address \"G\" is not"},
+        {"WriteRegCommand", "22", "", {}, "The data \"\" is not"},
+        {"WriteRegCommand", "22", "a", {writeAfe(0x22, 0x0A)}, ""},
+    };
+    r.sim.setAfe(5, 0x5C);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + c.address);
+        r.sim.clearLog();
+        r.prompts.messages.clear();
+        panels().AddressBox()->setText(c.address);
+        panels().DataBox()->setText(c.button[0] == 'R' ? "" : c.data);
+        QTest::mouseClick(r.form->findChild<QPushButton*>(c.button), Qt::LeftButton);
+        EXPECT_EQ(r.sent(), c.sent);
+        EXPECT_EQ(panels().DataBox()->text().toStdString(), c.data);
+        ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
+        EXPECT_TRUE(r.prompts.messages.empty() || r.prompts.messages[0].text.startsWith(c.message));
     }
-    waitForDelayedWrites();
-    EXPECT_TRUE(r.sent().empty());
-}
-
-TEST_F(Panels, MirrorBoxWritesItsRegisterAndUpdatesBothBoxes) {
-    box(122)->setText("3C");
-    key(122, Qt::Key_Up);
-    EXPECT_EQ(r.sent(), (Packets{write(0x22, 0x3D), read1(0x22)}));
-    EXPECT_EQ(box(34)->text(), "3D");
-    EXPECT_EQ(box(122)->text(), "3D");
-}
-
-TEST_F(Panels, QuickReleasesInTwoBoxesEachWriteAfterTheDelay) {
-    box(3)->clear();
-    box(4)->clear();
-    QElapsedTimer t;
-    t.start();
-    key(3, Qt::Key_1, "1");
-    key(4, Qt::Key_2, "2");
-    QTest::qWait(300);
-    EXPECT_TRUE(r.sent().empty());
-    waitForDelayedWrites();
-    EXPECT_GE(t.elapsed(), RegisterPanels::kWriteDelayMs);
-    const Packets sent = r.sent();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0], write(3, 0x01));
-    EXPECT_EQ(sent[2], write(4, 0x02));
-}
-
-TEST_F(Panels, TextAtTheMomentOfTheWriteCounts) {
-    box(3)->clear();
-    key(3, Qt::Key_1, "1");
-    key(3, Qt::Key_2, "2");
-    waitForDelayedWrites();
-    EXPECT_EQ(r.sent(), (Packets{write(3, 0x12), read1(3), write(3, 0x12), read1(3)}));
-}
-
-TEST_F(Panels, GangedGainWritesAllThreeThenReadsBack) {
-    panels().GangGain()->setChecked(true);
-    box(7)->setText("7F");
-    key(7, Qt::Key_Up);
-    EXPECT_EQ(r.sent(), (Packets{write(6, 0x80), write(7, 0x80), write(8, 0x80), read1(6), read1(7),
-                                 read1(8)}));
-    for (int i : {6, 7, 8})
-        EXPECT_EQ(box(i)->text(), "80");
-}
-
-TEST_F(Panels, GangingOnlyAppliesToItsOwnGroup) {
-    panels().GangGain()->setChecked(true);
-    box(9)->setText("10");
-    key(9, Qt::Key_Up);
-    EXPECT_EQ(r.sent(), (Packets{write(9, 0x11), read1(9)}));
-}
-
-TEST_F(Panels, IndividualReadShowsTheChipsAnswerForAnyAddress) {
-    panels().AddressBox()->setText("50");
-    QTest::mouseClick(r.form->findChild<QPushButton*>("ReadRegCommand"), Qt::LeftButton);
-    EXPECT_EQ(r.sent(), Packets{read1(0x50)});
-    EXPECT_EQ(panels().DataBox()->text(), "FF");
-    EXPECT_TRUE(r.prompts.messages.empty());
-    panels().AddressBox()->setText("5");
-    panels().ReadRegCommand_Click();
-    EXPECT_EQ(panels().DataBox()->text(), QString::fromStdString(HexByte(r.sim.afe(5))));
-    EXPECT_EQ(box(5)->text(), "  "); // no register box changes
-}
-
-TEST_F(Panels, IndividualWriteChecksBeforeSending) {
-    auto* writeButton = r.form->findChild<QPushButton*>("WriteRegCommand");
-    panels().AddressBox()->setText("50");
-    panels().DataBox()->setText("12");
-    QTest::mouseClick(writeButton, Qt::LeftButton);
-    ASSERT_EQ(r.prompts.messages.size(), 1u);
-    EXPECT_EQ(r.prompts.messages[0].text,
-              "AFE Address is out of range.  Valid address are 0x00 to 0x41");
-    EXPECT_EQ(r.prompts.messages[0].title, "Address Error");
-    for (const char* bad : {"", "G", "  "}) {
-        panels().AddressBox()->setText(bad);
-        QTest::mouseClick(writeButton, Qt::LeftButton);
-    }
-    panels().AddressBox()->setText("22");
-    panels().DataBox()->setText("");
-    QTest::mouseClick(writeButton, Qt::LeftButton);
-    EXPECT_EQ(r.prompts.messages.size(), 5u);
-    EXPECT_TRUE(r.sent().empty());
-
-    panels().DataBox()->setText("a");
-    QTest::mouseClick(writeButton, Qt::LeftButton);
-    EXPECT_EQ(r.sent(), Packets{write(0x22, 0x0A)});
-    EXPECT_EQ(box(34)->text(), "A"); // the text as typed (in capitals), no read back
-    EXPECT_EQ(box(122)->text(), ""); // the mirror is not updated
-}
-
-TEST(PanelsPerformance, ReadAllUpdatesQuickly) {
-    FormRig r;
-    ASSERT_TRUE(r.start());
-    r.sim.setLogging(false);
-    RegisterPanels& panels = r.form->panels();
-    panels.ReadAllRegisterButton_Click(); // warm up
-    constexpr int kRuns = 20;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < kRuns; ++i)
-        panels.ReadAllRegisterButton_Click();
-    const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6 / kRuns;
-    std::printf("Read All Registers on the simulated board: %.3f ms per click\n", ms);
-    EXPECT_LT(ms, 5.0);
+    EXPECT_EQ(box(5)->text(), "  "); // a read changes no register box
+    EXPECT_EQ(box(34)->text(), "A"); // a write shows the text as typed (in capitals), no read back
+    EXPECT_EQ(box(122)->text(), ""); // and not in the mirror
 }
