@@ -9,6 +9,8 @@
 #include "device/sim_board.h"
 #include "tools/download.h"
 
+#include "sim_stack.h"
+
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -20,36 +22,10 @@
 #include <string>
 
 using namespace korva;
+using korva::bench::Stack;
 namespace fs = std::filesystem;
 
 namespace {
-
-struct NullSink : ErrorSink {
-    void errMsg(std::int16_t) override {}
-};
-
-// The stack `korva726eval --simulate [--capture FILE]` builds, the simulated board as the
-// program leaves it.
-struct Stack {
-    SimBoard sim;
-    std::unique_ptr<CaptureLayer> capture;
-    DeviceContext ctx;
-    NullSink sink;
-    std::unique_ptr<CommandLink> link;
-    std::unique_ptr<Board> board;
-
-    explicit Stack(const std::string& capturePath = {}) {
-        UsbLayer* layer = &sim;
-        if (!capturePath.empty()) {
-            capture = std::make_unique<CaptureLayer>(sim, capturePath);
-            layer = capture.get();
-        }
-        link = std::make_unique<CommandLink>(*layer, ctx, sink);
-        board = std::make_unique<Board>(*link);
-        DriverHandle driver = 0;
-        layer->init(&driver, MatchEntry{}, MakeEventTable(*layer, ctx));
-    }
-};
 
 // A folder of this process holding a bitstream of `bytes` bytes; removed at exit.
 const fs::path& bitstreamFolder(std::size_t bytes) {

@@ -7,6 +7,8 @@
 #include "device/capture_layer.h"
 #include "device/sim_board.h"
 
+#include "sim_stack.h"
+
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -16,34 +18,9 @@
 #include <string>
 
 using namespace korva;
+using korva::bench::Stack;
 
 namespace {
-
-struct NullSink : ErrorSink {
-    void errMsg(std::int16_t) override {}
-};
-
-// The stack the program builds, optionally with a capture file between link and board.
-struct Stack {
-    SimBoard sim;
-    std::unique_ptr<CaptureLayer> capture;
-    DeviceContext ctx;
-    NullSink sink;
-    std::unique_ptr<CommandLink> link;
-    std::unique_ptr<Board> board;
-
-    explicit Stack(const char* capturePath = nullptr) {
-        UsbLayer* layer = &sim;
-        if (capturePath) {
-            capture = std::make_unique<CaptureLayer>(sim, capturePath);
-            layer = capture.get();
-        }
-        link = std::make_unique<CommandLink>(*layer, ctx, sink);
-        board = std::make_unique<Board>(*link);
-        DriverHandle driver = 0;
-        layer->init(&driver, MatchEntry{}, MakeEventTable(*layer, ctx));
-    }
-};
 
 void BM_WriteByteAfe(benchmark::State& state) {
     Stack s;
