@@ -134,8 +134,8 @@ TEST(CaptureFile, UnwritablePathAndNotices) {
     using ::testing::ThrowsMessage, ::testing::StrEq;
     // clang-format off
     for (const auto& [path, why] : {std::pair<std::string, std::string>{"/nonexistent-korva/usb.pcap", "No such file or directory"}, {"/dev/full", "No space left on device"}})
-        if (path != "/dev/full" || std::filesystem::exists(path))
-            EXPECT_THAT([&] { CaptureLayer cap(sim, path); }, ThrowsMessage<std::runtime_error>(StrEq("cannot write capture file " + path + ": " + why)));
+        if (path != "/dev/full" || std::filesystem::exists(path)) {
+            EXPECT_THAT([&] { CaptureLayer cap(sim, path); }, ThrowsMessage<std::runtime_error>(StrEq("cannot write capture file " + path + ": " + why))); }
     // clang-format on
     EXPECT_FALSE(sim.onNotice);
     TempDir dir;
