@@ -18,24 +18,18 @@
 namespace korva::test {
 namespace {
 
-constexpr std::uint32_t kCapabilities =
-    USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+// Holds a reference that the caller owns.
+std::shared_ptr<UMockdevIoctlData> own(UMockdevIoctlData* d) {
+    return d ? std::shared_ptr<UMockdevIoctlData>(d, g_object_unref) : nullptr;
+}
 
 // Runs f on the client's memory that the ioctl argument points to, as a T.
 template <typename T, typename F> void onArg(UMockdevIoctlData* arg, F f) {
-    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr);
-    f(*reinterpret_cast<T*>(d->data));
-    g_object_unref(d);
+    f(*reinterpret_cast<T*>(own(umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr))->data));
 }
 
 usbdevfs_urb& urbOf(const std::shared_ptr<UMockdevIoctlData>& d) {
     return *reinterpret_cast<usbdevfs_urb*>(d->data);
-}
-
-// Holds a reference that the caller owns.
-std::shared_ptr<UMockdevIoctlData> own(UMockdevIoctlData* d) {
-    return d ? std::shared_ptr<UMockdevIoctlData>(d, g_object_unref) : nullptr;
 }
 
 } // namespace
@@ -52,12 +46,23 @@ UmockdevBed::UmockdevBed() {
 
 EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId,
                              int address)
-    : bed_(bed), vendorId_(vendorId), productId_(productId), address_(address) {
+    : bed_(bed) {
     g_autofree gchar* node = g_strdup_printf("/dev/bus/usb/001/%03d", address);
-    g_autofree gchar* sys =
-        g_strdup_printf("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address - 1);
     devnode = node;
-    syspath_ = sys;
+    syspath_ = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address - 1);
+    // No "N:" line: umockdev would make the node a regular file in place of our FIFO. The
+    // descriptors: the device's, then one configuration with one vendor-class interface
+    // and four bulk endpoints of 512 bytes.
+    g_autofree gchar* record = g_strdup_printf(
+        "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
+        "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
+        "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
+        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x000100000001"
+        "09022e0001010080320904000004ff000000070502020002000705820200020007050502000200"
+        "07058502000200\n",
+        syspath_.c_str() + 4, devnode.c_str(), address, vendorId, productId, address, vendorId,
+        productId, vendorId & 0xFF, vendorId >> 8, productId & 0xFF, productId >> 8);
+    record_ = record;
     g_assert_cmpint(::mkfifo((bed_.root + devnode).c_str(), 0666), ==, 0);
     fifo_ = ::open((bed_.root + devnode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     g_assert_cmpint(fifo_, >=, 0);
@@ -102,20 +107,8 @@ void EmulatedBoard::plug() {
         ++generation_;
         replies_.clear();
     }
-    // No "N:" line: umockdev would make the node a regular file in place of our FIFO. The
-    // descriptors: the device's, then one configuration with one vendor-class interface
-    // and four bulk endpoints of 512 bytes.
-    g_autofree gchar* record = g_strdup_printf(
-        "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
-        "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
-        "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
-        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x000100000001"
-        "09022e0001010080320904000004ff000000070502020002000705820200020007050502000200"
-        "07058502000200\n",
-        syspath_.c_str() + 4, devnode.c_str(), address_, vendorId_, productId_, address_, vendorId_,
-        productId_, vendorId_ & 0xFF, vendorId_ >> 8, productId_ & 0xFF, productId_ >> 8);
     GError* error = nullptr;
-    umockdev_testbed_add_from_string(bed_.testbed.get(), record, &error);
+    umockdev_testbed_add_from_string(bed_.testbed.get(), record_.c_str(), &error);
     g_assert_no_error(error);
 }
 
@@ -126,16 +119,11 @@ void EmulatedBoard::unplug() {
         for (auto& [client, c] : clients_)
             for (; !c.pendingIn.empty(); c.pendingIn.pop_front())
                 finish(c, c.pendingIn.front(), -ESHUTDOWN);
-        replies_.clear();
         updateFifo();
     }
     // "remove" first, while the sysfs entry still exists for udev to describe the device.
     umockdev_testbed_uevent(bed_.testbed.get(), syspath_.c_str(), "remove");
     umockdev_testbed_remove_device(bed_.testbed.get(), syspath_.c_str());
-}
-
-void EmulatedBoard::denyAccess() {
-    ::chmod((bed_.root + devnode).c_str(), 0);
 }
 
 // Marks a URB done and queues it for reaping. For IN URBs `data` is what the board sends.
@@ -197,7 +185,10 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
     Urb reaped;
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES:
-        onArg<std::uint32_t>(arg, [](std::uint32_t& v) { v = kCapabilities; });
+        onArg<std::uint32_t>(arg, [](std::uint32_t& v) {
+            v = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        });
         break;
     case USBDEVFS_CLAIMINTERFACE: // only interface 0
     case USBDEVFS_RELEASEINTERFACE:
@@ -214,9 +205,9 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
         } else {
             reaped = c.reapable.front();
             c.reapable.pop_front();
-            UMockdevIoctlData* p = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
-            umockdev_ioctl_data_set_ptr(p, 0, reaped.urb.get()); // the client learns which URB
-            g_object_unref(p);
+            umockdev_ioctl_data_set_ptr(
+                own(umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr)).get(), 0,
+                reaped.urb.get()); // the client learns which URB it was
             dataOutInFlight_ -= urbOf(reaped.urb).endpoint == 0x05;
         }
         break;

@@ -48,8 +48,6 @@ class EmulatedBoard {
     // The device goes away: pending reads end with -ESHUTDOWN, later requests get ENODEV,
     // then udev "remove" and the device leaves the testbed.
     void unplug();
-    // The node refuses to open (EACCES) for a process without CAP_DAC_OVERRIDE.
-    void denyAccess();
     // What the board's reply to a command is: every byte inverted.
     static std::vector<std::uint8_t> ReplyFor(std::vector<std::uint8_t> command);
 
@@ -78,9 +76,7 @@ class EmulatedBoard {
     void updateFifo();
 
     UmockdevBed& bed_;
-    std::uint16_t vendorId_, productId_;
-    int address_;
-    std::string syspath_;
+    std::string syspath_, record_; // the device in sysfs, its udev record
     int fifo_ = -1;
     UMockdevIoctlBase* handler_ = umockdev_ioctl_base_new();
 
