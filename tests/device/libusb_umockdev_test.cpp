@@ -1,7 +1,6 @@
 // The libusb layer end to end: LibusbLayer, CommandLink and Board against a board that
 // umockdev emulates at the usbfs level, so libusb's own Linux code enumerates, opens,
 // claims and transfers exactly as with the real board.
-#include "device/board.h"
 #include "device/libusb_boards.h"
 #include "device/libusb_layer.h"
 #include "support/recording_sink.h"
@@ -12,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
@@ -22,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <tuple>
@@ -51,7 +50,6 @@ struct Rig {
     DeviceContext ctx;
     RecordingSink sink;
     CommandLink link{layer, ctx, sink};
-    Board ops{link};
     DriverHandle driver = 0;
     std::vector<std::string> notices;
     std::mutex traceMutex;
@@ -78,7 +76,6 @@ struct Rig {
         if (plugged) board.plug();
         layer.onNotice = [this](const std::string& text) { notices.push_back(text); };
         ASSERT_EQ(layer.init(&driver, MatchEntry{}, MakeEventTable(layer, ctx)), status::Success);
-        ASSERT_NE(driver, 0u);
         // A board present at start is attached before init returns.
         ASSERT_EQ(ctx.handle.load() != 0, plugged);
     }
@@ -86,39 +83,74 @@ struct Rig {
 
 } // namespace
 
-// Without a board of ours the validity check fails and a reporting operation sends
-// nothing; only the board with our identifiers is opened, as it arrives, and described.
-TEST(LibusbAttach, HotPlugAttachesOnlyTheBoardWithMatchingIdentifiers) {
+// Without a board of ours the validity check fails; only the board with our identifiers
+// is opened, as it arrives, and described.
+// A read nobody answers times out and is cancelled; then the exact packets go out on 0x02
+// and 0x05, the reply reaches the buffer, and the open board costs no processor time idle.
+TEST(LibusbAttach, HotPlugAttachesOnlyOurBoardExchangesIdlesAndComesBack) {
     Rig r;
     r.stranger.emplace(r.bed, kDefaultVendorId, static_cast<std::uint16_t>(kProductId + 1), 3);
     r.stranger->plug(); // present at start, not ours
     r.start(false);
     EXPECT_NE(r.link.CheckDevice(), status::Success);
-    r.ops.WriteByte_AFE(0x05, 0x80); // reported as not found
-    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
     r.board.plug();
     ASSERT_TRUE(waitFor([&] { return r.ctx.handle.load() != 0; }));
-    EXPECT_EQ(r.link.CheckDevice(), status::Success);
-    EXPECT_EQ(r.stranger->opens, 0);
-    EXPECT_EQ(r.board.claims, 1);
-    EXPECT_TRUE(r.board.received().empty());
-    EXPECT_TRUE(r.notices.empty());
-
+    EXPECT_EQ(std::tuple(r.link.CheckDevice(), r.stranger->opens.load(), r.board.claims.load(),
+                         r.notices.size()),
+              std::tuple(status::Success, 0, 1, 0u));
+    const DeviceHandle h = r.ctx.handle.load();
     DeviceInfo info;
-    ASSERT_EQ(r.layer.getDeviceInfo(r.ctx.handle.load(), &info), status::Success);
-    EXPECT_EQ(info.activeInterface, 0u);
-    std::vector<PipeInfo> pipes;
-    ASSERT_TRUE(GetPipes(info.activeAlternate, pipes));
-    ASSERT_EQ(pipes.size(), 4u);
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::uint32_t n = std::array{0x02u, 0x82u, 0x05u, 0x85u}[i]; // bulk, 512 bytes
-        EXPECT_EQ(
-            std::tuple(pipes[i].number, pipes[i].type, pipes[i].direction, pipes[i].maxPacketSize),
-            std::tuple(n, 2u, n & 0x80 ? 1u : 2u, 512u));
-    }
-    EXPECT_NE(r.layer.getDeviceInfo(r.ctx.handle.load() + 1, &info), status::Success);
+    ASSERT_EQ(r.layer.getDeviceInfo(h, &info), status::Success);
+    std::vector<PipeInfo> pipes; // 0x02, 0x82, 0x05, 0x85: bulk, 512 bytes
+    EXPECT_TRUE(info.activeInterface == 0 && GetPipes(info.activeAlternate, pipes) &&
+                pipes.size() == 4 && pipes[1].number == 0x82 && pipes[1].direction == 1 &&
+                pipes[2].number == 0x05 && pipes[2].direction == 2 && pipes[3].type == 2 &&
+                pipes[3].maxPacketSize == 512);
+    EXPECT_NE(r.layer.getDeviceInfo(h + 1, &info), status::Success);
+
+    std::uint8_t buffer[64] = {0x01};
+    std::uint32_t n = 99;
+    EXPECT_EQ(r.layer.transferBulk(h, pipe::CommandIn, kReadFlag, 0, buffer, 64, &n, 100),
+              status::Timeout);
+    EXPECT_EQ(std::tuple(n, r.board.discards.load(), r.board.pendingReads()), std::tuple(0u, 1, 0));
+    EXPECT_EQ(r.layer.stat2Str(status::Timeout), "LIBUSB_ERROR_TIMEOUT: Operation timed out");
+    const auto res = r.link.ExchangeCommand({0x2E, 0x10}, CheckStyle::ReportedWithStatus, true);
+    EXPECT_TRUE(res.ok && r.sink.codes.empty());
+    EXPECT_EQ(Bytes(res.reply.begin(), res.reply.end()),
+              EmulatedBoard::ReplyFor(packet({0x2E, 0x10})));
+    buffer[0] = 0x01;
+    EXPECT_EQ(r.layer.transferBulk(h, pipe::DataOut, 0, 0, buffer, 1, &n, 1000), status::Success);
+    EXPECT_EQ(n, 1u);
+
+    // Nothing left to reap: libusb's event thread polls the open board and must sleep.
+    EXPECT_TRUE(r.board.fifoFull);
+    const std::clock_t before = std::clock(); // processor time of the whole process
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 20);
+
+    // The board leaves during a read nobody answers (the way a board that hangs would leave
+    // it): the read ends with no device and the board is detached; then it comes back and the
+    // link exchanges with it.
+    auto read = std::async(std::launch::async, [&] {
+        return r.layer.transferBulk(h, pipe::CommandIn, kReadFlag, 0, buffer, 64, &n, 10000);
+    });
+    ASSERT_TRUE(waitFor([&] { return r.board.pendingReads() == 1; }));
+    r.board.unplug();
+    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(read.get(), status::NoDevice);
+    ASSERT_TRUE(waitFor([&] { return r.ctx.handle.load() == 0; }));
+    r.board.plug();
+    ASSERT_TRUE(waitFor([&] { return r.ctx.handle.load() != 0; }));
+    EXPECT_NE(r.layer.getDeviceInfo(h, nullptr), status::Success); // stale stays stale
+    const auto again = r.link.ExchangeCommand({0x2E, 0x1B}, CheckStyle::ReportedAsNotFound, true);
+    EXPECT_TRUE(again.ok && r.sink.codes.empty() && again.reply[0] == 0xD1);
+    EXPECT_EQ(r.board.received(),
+              (Sent{{2, packet({0x2E, 0x10})}, {5, {1}}, {2, packet({0x2E, 0x1B})}}));
+    EXPECT_EQ(r.board.claims, 2);
 }
 
+// Two boards of ours are listed and named (a third, not ours, is left out); --device picks
+// one by bus:address or port; only the chosen one is opened.
 TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
     Rig r;
     r.board.plug();
@@ -130,64 +162,19 @@ TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
     ASSERT_EQ(found.boards.size(), 2u) << found.error;
     const std::string both = ChooseUsbBoard(found.boards, std::nullopt, MatchEntry{}).error;
     for (const UsbBoard& b : found.boards) {
-        EXPECT_TRUE(b.accessible);
-        EXPECT_EQ(b.port, "1-" + std::to_string(b.address - 1));
+        EXPECT_TRUE(b.accessible && b.port == "1-" + std::to_string(b.address - 1));
         EXPECT_NE(both.find("port " + b.port + ", ID 1209:1004"), std::string::npos) << both;
     }
-    for (const char* id : {"1:3", "001:003", "1-2"}) {
+    for (auto [id, address] : {std::pair{"1:3", 3}, {"001:003", 3}, {"1-2", 3}, {"1:9", 0}}) {
         const auto chosen = ChooseUsbBoard(found.boards, std::string(id), MatchEntry{});
-        ASSERT_TRUE(chosen.index) << id;
-        EXPECT_EQ(found.boards[*chosen.index].address, 3) << id;
+        EXPECT_EQ(chosen.index ? found.boards[*chosen.index].address : 0, address) << id;
+        EXPECT_TRUE(address || chosen.error.find("no connected board matches --device 1:9") !=
+                                   chosen.error.npos);
     }
-    EXPECT_NE(ChooseUsbBoard(found.boards, std::string("1:9"), MatchEntry{})
-                  .error.find("no connected board matches --device 1:9"),
-              std::string::npos);
     r.layer.openOnly(1, 3);
     r.start();
-    EXPECT_EQ(r.stranger->claims, 1);
-    EXPECT_EQ(r.board.claims, 0);
-    EXPECT_EQ(other.opens, 0);
-}
-
-// A read nobody answers times out and is cancelled; then the exact packets go out on 0x02
-// and 0x05, the reply reaches the buffer, and the open board costs no processor time idle.
-TEST(LibusbExchange, ExactPacketsRepliesTimeOutAndIdle) {
-    Rig r;
-    r.start();
-    const DeviceHandle h = r.ctx.handle.load();
-    std::uint8_t buffer[64] = {};
-    std::uint32_t n = 99;
-    EXPECT_EQ(r.layer.transferBulk(h, pipe::CommandIn, kReadFlag, 0, buffer, 64, &n, 100),
-              status::Timeout);
-    EXPECT_EQ(n, 0u);
-    EXPECT_EQ(r.board.discards, 1);
-    EXPECT_EQ(r.board.pendingReads(), 0);
-    EXPECT_EQ(r.layer.stat2Str(status::Timeout), "LIBUSB_ERROR_TIMEOUT: Operation timed out");
-
-    r.ops.WriteByte_AFE(0x05, 0x80);
-    const auto res = r.link.ExchangeCommand({0x2E, 0x10}, CheckStyle::ReportedWithStatus, true);
-    EXPECT_TRUE(res.ok);
-    EXPECT_EQ(Bytes(res.reply.begin(), res.reply.end()),
-              EmulatedBoard::ReplyFor(packet({0x2E, 0x10})));
-    std::uint8_t start[1] = {0x01};
-    EXPECT_EQ(r.layer.transferBulk(h, pipe::DataOut, 0, 0, start, 1, &n, 1000), status::Success);
-    EXPECT_EQ(n, 1u);
-    EXPECT_EQ(r.board.received(),
-              (Sent{{0x02, packet({0x23, 0x05, 0x80})}, {0x02, packet({0x2E, 0x10})}, {5, {1}}}));
-    const std::uint8_t setup[8] = {0xC0, 0x01, 0, 0, 0, 0, 4, 0}; // refused by this board
-    EXPECT_EQ(r.layer.transfer(h, 0, kReadFlag, 0, buffer, 4, &n, setup, 1000), status::Pipe);
-    EXPECT_TRUE(r.sink.codes.empty());
-
-    // Nothing left to reap: libusb's event thread polls the open board and must sleep.
-    EXPECT_TRUE(r.board.fifoFull);
-    const auto cpu = [] {
-        timespec t{};
-        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-    };
-    const auto before = cpu();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LT(cpu() - before, std::chrono::milliseconds(50));
+    EXPECT_EQ(std::tuple(r.stranger->claims.load(), r.board.claims.load(), other.opens.load()),
+              std::tuple(1, 0, 0));
 }
 
 // A bitstream download: each packet its own 64-byte write on 0x05, in file order, many in
@@ -200,70 +187,24 @@ TEST(LibusbStream, DownloadGoesOutInOrderManyInFlightAndAStallStopsIt) {
     for (auto at = file.begin(); at != file.end(); at += 64)
         expected.emplace_back(5, Bytes(at, at + 64));
     file.resize(100 * 64 + 10);
-    const struct {
-        int stallAt; // the data packet (from 1) that stalls; 0: none
-        std::uint64_t sent;
-        std::vector<std::int16_t> codes;
-    } cases[] = {{0, 101, {}}, {40, 39, {ErrorCodeForStatus(status::Pipe)}}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stallAt);
-        Rig r;
-        r.start();
-        writeFile(r.bed.root + "/" + kBitstreamFileName, file);
-        r.board.failDataOutAt = c.stallAt ? c.stallAt + 1 : 0;
-        EXPECT_EQ(DownloadBitstream(r.link, r.bed.root, {}).dataPackets, c.sent);
-        EXPECT_EQ(r.sink.codes, c.codes);
-        const Sent got = r.board.received();
-        ASSERT_LE(got.size(), expected.size());
-        EXPECT_EQ(got, Sent(expected.begin(), expected.begin() + long(got.size())));
-        EXPECT_EQ(got.size() == expected.size(), c.stallAt == 0); // nothing after the stall's
-        EXPECT_GE(r.board.mostDataOutInFlight, 16);               // window, when there is one
-    }
-}
-
-// The board leaves during a read nobody answers (the way a board that hangs would leave
-// it): the read ends with no device and the board is detached; then it comes back.
-TEST(LibusbHotplug, UnplugDuringAReadDetachesAndReplugAttachesAgain) {
     Rig r;
     r.start();
-    const DeviceHandle first = r.ctx.handle.load();
-    r.ops.Write_PORTA(0x11);
-    std::uint8_t buffer[64];
-    std::uint32_t n = 0;
-    auto read = std::async(std::launch::async, [&] {
-        return r.layer.transferBulk(first, pipe::CommandIn, kReadFlag, 0, buffer, 64, &n, 10000);
-    });
-    ASSERT_TRUE(waitFor([&] { return r.board.pendingReads() == 1; }));
-    r.board.unplug();
-    ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(read.get(), status::NoDevice);
-    ASSERT_TRUE(waitFor([&] { return r.ctx.handle.load() == 0; }));
-    EXPECT_NE(r.layer.getDeviceInfo(first, nullptr), status::Success);
-    // The next reporting operation takes the not-found path and sends nothing.
-    r.ops.WriteByte_FPGA(0x1B, 0x21);
-    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{0});
-    EXPECT_EQ(r.board.received(), (Sent{{2, packet({0x30, 0x11})}}));
-
-    r.board.plug();
-    ASSERT_TRUE(waitFor([&] { return r.ctx.handle.load() != 0; }));
-    EXPECT_NE(r.ctx.handle.load(), first);
-    EXPECT_NE(r.layer.getDeviceInfo(first, nullptr), status::Success); // stale stays stale
-    RecordingSink sink2; // the first link has ended, as the program would have
-    CommandLink link2(r.layer, r.ctx, sink2);
-    Board(link2).WriteByte_FPGA(0x1B, 0x21);
-    const auto res = link2.ExchangeCommand({0x2E, 0x1B}, CheckStyle::ReportedAsNotFound, true);
-    EXPECT_TRUE(sink2.codes.empty());
-    EXPECT_TRUE(res.ok);
-    EXPECT_EQ(res.reply[0], 0xD1);
-    EXPECT_EQ(r.board.received(), (Sent{{2, packet({0x30, 0x11})},
-                                        {2, packet({0x2F, 0x1B, 0x21})},
-                                        {2, packet({0x2E, 0x1B})}}));
-    EXPECT_EQ(r.board.claims, 2);
+    writeFile(r.bed.root + "/" + kBitstreamFileName, file);
+    EXPECT_EQ(DownloadBitstream(r.link, r.bed.root, {}).dataPackets, 101u);
+    EXPECT_EQ(r.board.received(), expected);
+    EXPECT_GE(r.board.mostDataOutInFlight, 16);
+    r.board.failDataOutAt = 41; // after the start packet, the 40th data packet
+    EXPECT_EQ(DownloadBitstream(r.link, r.bed.root, {}).dataPackets, 39u);
+    EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{ErrorCodeForStatus(status::Pipe)});
+    const Sent got = r.board.received(); // nothing after the stall's window
+    ASSERT_LT(got.size(), 2 * expected.size());
+    EXPECT_EQ(Sent(got.begin() + long(expected.size()), got.end()),
+              Sent(expected.begin(), expected.begin() + long(got.size() - expected.size())));
 }
 
 TEST(LibusbPermission, BoardThatCannotBeOpenedIsNamedOnceWithTheUdevRule) {
     Rig r;
-    r.board.denyAccess();
+    ::chmod((r.bed.root + r.board.devnode).c_str(), 0); // no one may open it
     // Without the capability that lets root open any file, file modes apply to this
     // thread (and the threads it starts) as to a normal user.
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -276,29 +217,29 @@ TEST(LibusbPermission, BoardThatCannotBeOpenedIsNamedOnceWithTheUdevRule) {
         caps[0].effective = saved;
         ::syscall(SYS_capset, &header, caps);
     });
-    const int fd = ::open((r.bed.root + r.board.devnode).c_str(), O_RDWR | O_NONBLOCK);
-    if (fd >= 0) {
-        ::close(fd);
+    if (const int fd = ::open((r.bed.root + r.board.devnode).c_str(), O_RDWR | O_NONBLOCK);
+        fd >= 0 && !::close(fd))
         GTEST_SKIP() << "this process opens any file; cannot emulate a permission problem";
-    }
     r.board.plug();
     r.start(false);
     EXPECT_EQ(r.openFailures("bus 1 device 2"), 1);
-    ASSERT_EQ(r.notices.size(), 1u);
-    for (const char* part : {"1209:1004", "60-korva726eval.rules", "permission denied"})
-        EXPECT_NE(r.notices[0].find(part), std::string::npos) << r.notices[0];
+    const std::string notice = r.notices.empty() ? "" : r.notices[0];
+    EXPECT_TRUE(notice.find("1209:1004") != notice.npos &&
+                notice.find("60-korva726eval.rules") != notice.npos &&
+                notice.find("permission denied") != notice.npos)
+        << notice;
 
     // Replugging the same board, or another one with the same rights: no second notice.
     r.board.unplug();
     r.board.plug();
     r.board.unplug();
     r.stranger.emplace(r.bed, kDefaultVendorId, kProductId, 3);
-    r.stranger->denyAccess();
+    ::chmod((r.bed.root + r.stranger->devnode).c_str(), 0);
     r.stranger->plug();
     ASSERT_TRUE(waitFor([&] { return r.openFailures("bus 1 device 3") == 1; }));
-    EXPECT_EQ(r.notices.size(), 1u);
-    EXPECT_EQ(r.ctx.handle.load(), 0u);
-    EXPECT_EQ(r.board.claims + r.stranger->claims, 0);
+    EXPECT_EQ(
+        std::tuple(r.notices.size(), r.ctx.handle.load(), r.board.claims + r.stranger->claims),
+        std::tuple(1u, 0u, 0));
     // With identifiers from Config.ini the notice says that the rule needs them too.
     EXPECT_NE(LibusbLayer::permissionNotice({0x1234, 0x1004}).find("change its idVendor"),
               std::string::npos);

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -16,33 +18,25 @@
 namespace korva::test {
 namespace {
 
-constexpr std::uint32_t kCapabilities =
-    USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
-    USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+// Holds a reference that the caller owns.
+std::shared_ptr<UMockdevIoctlData> own(UMockdevIoctlData* d) {
+    return d ? std::shared_ptr<UMockdevIoctlData>(d, g_object_unref) : nullptr;
+}
 
 // Runs f on the client's memory that the ioctl argument points to, as a T.
 template <typename T, typename F> void onArg(UMockdevIoctlData* arg, F f) {
-    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr);
-    f(*reinterpret_cast<T*>(d->data));
-    g_object_unref(d);
+    f(*reinterpret_cast<T*>(own(umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr))->data));
 }
 
-usbdevfs_urb& urbOf(UMockdevIoctlData* d) {
+usbdevfs_urb& urbOf(const std::shared_ptr<UMockdevIoctlData>& d) {
     return *reinterpret_cast<usbdevfs_urb*>(d->data);
-}
-
-template <typename U> void release(U& u) {
-    if (u.buffer) g_object_unref(u.buffer);
-    if (u.urb) g_object_unref(u.urb);
-    u = {};
 }
 
 } // namespace
 
 UmockdevBed::UmockdevBed() {
-    gchar* dir = umockdev_testbed_get_root_dir(testbed);
+    g_autofree gchar* dir = umockdev_testbed_get_root_dir(testbed.get());
     root = dir;
-    g_free(dir);
     // libusb decides once, at init, whether sysfs is there; it must be, even before the
     // first device arrives, or libusb reads descriptors from the node instead.
     for (const char* d : {"/sys/bus", "/sys/bus/usb", "/sys/bus/usb/devices", "/dev", "/dev/bus",
@@ -52,12 +46,23 @@ UmockdevBed::UmockdevBed() {
 
 EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId,
                              int address)
-    : bed_(bed), vendorId_(vendorId), productId_(productId), address_(address) {
+    : bed_(bed) {
     g_autofree gchar* node = g_strdup_printf("/dev/bus/usb/001/%03d", address);
-    g_autofree gchar* sys =
-        g_strdup_printf("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%d", address - 1);
     devnode = node;
-    syspath_ = sys;
+    syspath_ = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address - 1);
+    // No "N:" line: umockdev would make the node a regular file in place of our FIFO. The
+    // descriptors: the device's, then one configuration with one vendor-class interface
+    // and four bulk endpoints of 512 bytes.
+    g_autofree gchar* record = g_strdup_printf(
+        "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
+        "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
+        "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
+        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x000100000001"
+        "09022e0001010080320904000004ff000000070502020002000705820200020007050502000200"
+        "07058502000200\n",
+        syspath_.c_str() + 4, devnode.c_str(), address, vendorId, productId, address, vendorId,
+        productId, vendorId & 0xFF, vendorId >> 8, productId & 0xFF, productId >> 8);
+    record_ = record;
     g_assert_cmpint(::mkfifo((bed_.root + devnode).c_str(), 0666), ==, 0);
     fifo_ = ::open((bed_.root + devnode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     g_assert_cmpint(fifo_, >=, 0);
@@ -74,39 +79,24 @@ EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint
     g_signal_connect(handler_, "client-vanished",
                      G_CALLBACK(+[](UMockdevIoctlBase*, UMockdevIoctlClient* c, Self* self) {
                          std::lock_guard lock(self->m_);
-                         self->drop(c);
+                         self->clients_.erase(c); // and the URBs it had not reaped
                          self->updateFifo();
                      }),
                      this);
     GError* error = nullptr;
-    umockdev_testbed_attach_ioctl(bed_.testbed, devnode.c_str(), handler_, &error);
+    umockdev_testbed_attach_ioctl(bed_.testbed.get(), devnode.c_str(), handler_, &error);
     g_assert_no_error(error);
 }
 
 EmulatedBoard::~EmulatedBoard() {
-    umockdev_testbed_detach_ioctl(bed_.testbed, devnode.c_str(), nullptr);
+    umockdev_testbed_detach_ioctl(bed_.testbed.get(), devnode.c_str(), nullptr);
     g_signal_handlers_disconnect_by_data(handler_, this);
-    {
-        std::lock_guard lock(m_);
-        while (!clients_.empty())
-            drop(clients_.begin()->first);
-    }
     g_object_unref(handler_);
     ::close(fifo_);
 }
 
-void EmulatedBoard::drop(UMockdevIoctlClient* client) {
-    auto it = clients_.find(client);
-    if (it == clients_.end()) return;
-    for (auto* queue : {&it->second.pendingIn, &it->second.reapable})
-        for (Urb& u : *queue)
-            release(u);
-    clients_.erase(it);
-}
-
 std::vector<std::uint8_t> EmulatedBoard::ReplyFor(std::vector<std::uint8_t> command) {
-    for (auto& b : command)
-        b = static_cast<std::uint8_t>(~b);
+    std::transform(command.begin(), command.end(), command.begin(), std::bit_not<std::uint8_t>());
     return command;
 }
 
@@ -117,20 +107,8 @@ void EmulatedBoard::plug() {
         ++generation_;
         replies_.clear();
     }
-    // No "N:" line: umockdev would make the node a regular file in place of our FIFO. The
-    // descriptors: the device's, then one configuration with one vendor-class interface
-    // and four bulk endpoints of 512 bytes.
-    g_autofree gchar* record = g_strdup_printf(
-        "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
-        "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
-        "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
-        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x000100000001"
-        "09022e0001010080320904000004ff000000070502020002000705820200020007050502000200"
-        "07058502000200\n",
-        syspath_.c_str() + 4, devnode.c_str(), address_, vendorId_, productId_, address_, vendorId_,
-        productId_, vendorId_ & 0xFF, vendorId_ >> 8, productId_ & 0xFF, productId_ >> 8);
     GError* error = nullptr;
-    umockdev_testbed_add_from_string(bed_.testbed, record, &error);
+    umockdev_testbed_add_from_string(bed_.testbed.get(), record_.c_str(), &error);
     g_assert_no_error(error);
 }
 
@@ -141,16 +119,11 @@ void EmulatedBoard::unplug() {
         for (auto& [client, c] : clients_)
             for (; !c.pendingIn.empty(); c.pendingIn.pop_front())
                 finish(c, c.pendingIn.front(), -ESHUTDOWN);
-        replies_.clear();
         updateFifo();
     }
     // "remove" first, while the sysfs entry still exists for udev to describe the device.
-    umockdev_testbed_uevent(bed_.testbed, syspath_.c_str(), "remove");
-    umockdev_testbed_remove_device(bed_.testbed, syspath_.c_str());
-}
-
-void EmulatedBoard::denyAccess() {
-    ::chmod((bed_.root + devnode).c_str(), 0);
+    umockdev_testbed_uevent(bed_.testbed.get(), syspath_.c_str(), "remove");
+    umockdev_testbed_remove_device(bed_.testbed.get(), syspath_.c_str());
 }
 
 // Marks a URB done and queues it for reaping. For IN URBs `data` is what the board sends.
@@ -166,38 +139,32 @@ void EmulatedBoard::finish(Client& c, Urb urb, int status, const std::vector<std
 }
 
 void EmulatedBoard::submit(Client& c, UMockdevIoctlData* arg) {
-    Urb urb{umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr)};
+    Urb urb{own(umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr)), nullptr};
     usbdevfs_urb& u = urbOf(urb.urb);
     if (u.buffer_length > 0)
-        urb.buffer = umockdev_ioctl_data_resolve(urb.urb, offsetof(usbdevfs_urb, buffer),
-                                                 static_cast<gsize>(u.buffer_length), nullptr);
+        urb.buffer = own(umockdev_ioctl_data_resolve(urb.urb.get(), offsetof(usbdevfs_urb, buffer),
+                                                     static_cast<gsize>(u.buffer_length), nullptr));
     const std::uint8_t ep = u.endpoint;
     const bool out = (ep & 0x80) == 0;
-    if (u.type != USBDEVFS_URB_TYPE_BULK || (!out && ep != 0x82)) {
+    if (u.type != USBDEVFS_URB_TYPE_BULK || (!out && ep != 0x82))
         return finish(c, urb, -EPIPE); // no control request is understood; other IN pipes stall
-    }
     const auto* p = urb.buffer ? urb.buffer->data : nullptr;
-    if (out) received_.emplace_back(ep, std::vector<std::uint8_t>(p, p ? p + u.buffer_length : p));
+    if (out)
+        received_.emplace_back(ep, std::vector<std::uint8_t>(p, p + (p ? u.buffer_length : 0)));
     if (ep == 0x02) replies_.push_back(ReplyFor(received_.back().second));
     if (!out) c.pendingIn.push_back(urb); // answered now or by the next command
-    answer(c);
+    for (; !c.pendingIn.empty() && !replies_.empty(); replies_.pop_front(), c.pendingIn.pop_front())
+        finish(c, c.pendingIn.front(), 0, &replies_.front()); // with the replies not yet read
     if (!out) return;
     const bool stall = ep == 0x05 && failDataOutAt > 0 && --failDataOutAt == 0;
     if (ep == 0x05) mostDataOutInFlight = std::max(mostDataOutInFlight.load(), ++dataOutInFlight_);
     finish(c, urb, stall ? -EPIPE : 0);
 }
 
-// Pending reads take the replies not yet read.
-void EmulatedBoard::answer(Client& c) {
-    for (; !c.pendingIn.empty() && !replies_.empty(); replies_.pop_front(), c.pendingIn.pop_front())
-        finish(c, c.pendingIn.front(), 0, &replies_.front());
-}
-
 int EmulatedBoard::discard(Client& c, UMockdevIoctlData* arg) {
     ++discards;
-    gulong address = 0;
-    std::memcpy(&address, arg->data,
-                std::min<std::size_t>(sizeof address, static_cast<std::size_t>(arg->data_len)));
+    gulong address = 0; // the argument is the URB's address itself
+    std::memcpy(&address, arg->data, sizeof address);
     auto found = std::find_if(c.pendingIn.begin(), c.pendingIn.end(),
                               [&](const Urb& u) { return u.urb->client_addr == address; });
     if (found == c.pendingIn.end()) return EINVAL; // already done
@@ -218,26 +185,18 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
     Urb reaped;
     switch (request) {
     case USBDEVFS_GET_CAPABILITIES:
-        onArg<std::uint32_t>(arg, [](std::uint32_t& v) { v = kCapabilities; });
-        break;
-    case USBDEVFS_GETDRIVER:
-        err = ENODATA; // no kernel driver is bound
+        onArg<std::uint32_t>(arg, [](std::uint32_t& v) {
+            v = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                USBDEVFS_CAP_REAP_AFTER_DISCONNECT | USBDEVFS_CAP_ZERO_PACKET;
+        });
         break;
     case USBDEVFS_CLAIMINTERFACE: // only interface 0
     case USBDEVFS_RELEASEINTERFACE:
         onArg<unsigned>(arg, [&](unsigned iface) { err = !live ? ENODEV : iface ? EINVAL : 0; });
         claims += err == 0 && request == USBDEVFS_CLAIMINTERFACE;
         break;
-    case USBDEVFS_SETINTERFACE:
-    case USBDEVFS_SETCONFIGURATION:
-    case USBDEVFS_CLEAR_HALT:
-    case USBDEVFS_RESETEP:
-    case USBDEVFS_RESET:
-        err = live ? 0 : ENODEV;
-        break;
     case USBDEVFS_SUBMITURB:
-        if (live) submit(c, arg);
-        err = live ? 0 : ENODEV;
+        err = live ? (submit(c, arg), 0) : ENODEV;
         break;
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY:
@@ -246,9 +205,9 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
         } else {
             reaped = c.reapable.front();
             c.reapable.pop_front();
-            UMockdevIoctlData* p = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
-            umockdev_ioctl_data_set_ptr(p, 0, reaped.urb); // the client learns which URB it was
-            g_object_unref(p);
+            umockdev_ioctl_data_set_ptr(
+                own(umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr)).get(), 0,
+                reaped.urb.get()); // the client learns which URB it was
             dataOutInFlight_ -= urbOf(reaped.urb).endpoint == 0x05;
         }
         break;
@@ -259,7 +218,6 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
         err = ENOTTY;
     }
     umockdev_ioctl_client_complete(client, err ? -1 : 0, err);
-    release(reaped);
     updateFifo();
 }
 
@@ -277,16 +235,14 @@ void EmulatedBoard::updateFifo() {
 }
 
 std::vector<EmulatedBoard::Packet> EmulatedBoard::received() const {
-    std::lock_guard lock(m_);
-    return received_;
+    return std::lock_guard(m_), received_;
 }
 
 int EmulatedBoard::pendingReads() const {
     std::lock_guard lock(m_);
-    int n = 0;
-    for (const auto& [client, c] : clients_)
-        n += static_cast<int>(c.pendingIn.size());
-    return n;
+    return std::accumulate(clients_.begin(), clients_.end(), 0, [](int n, const auto& c) {
+        return n + static_cast<int>(c.second.pendingIn.size());
+    });
 }
 
 } // namespace korva::test

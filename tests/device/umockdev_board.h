@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -27,12 +28,10 @@ namespace korva::test {
 // One umockdev testbed. Create it before libusb_init (it sets $UMOCKDEV_DIR) and destroy
 // it after libusb_exit.
 struct UmockdevBed {
-    UMockdevTestbed* testbed = umockdev_testbed_new();
+    std::unique_ptr<UMockdevTestbed, decltype(&g_object_unref)> testbed{umockdev_testbed_new(),
+                                                                        g_object_unref};
     std::string root;
     UmockdevBed();
-    ~UmockdevBed() { g_object_unref(testbed); }
-    UmockdevBed(const UmockdevBed&) = delete;
-    UmockdevBed& operator=(const UmockdevBed&) = delete;
 };
 
 // A high-speed device on bus 1 with interface 0 and bulk pipes 0x02, 0x82, 0x05, 0x85.
@@ -42,17 +41,13 @@ class EmulatedBoard {
     using Packet = std::pair<int, std::vector<std::uint8_t>>; // endpoint, data
 
     EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId, int address);
-    ~EmulatedBoard();
-    EmulatedBoard(const EmulatedBoard&) = delete;
-    EmulatedBoard& operator=(const EmulatedBoard&) = delete;
+    ~EmulatedBoard(); // not copied: it holds a mutex
 
     // Adds the device (udev "add"), unless it is in; again after unplug() for a replug.
     void plug();
     // The device goes away: pending reads end with -ESHUTDOWN, later requests get ENODEV,
     // then udev "remove" and the device leaves the testbed.
     void unplug();
-    // The node refuses to open (EACCES) for a process without CAP_DAC_OVERRIDE.
-    void denyAccess();
     // What the board's reply to a command is: every byte inverted.
     static std::vector<std::uint8_t> ReplyFor(std::vector<std::uint8_t> command);
 
@@ -65,9 +60,9 @@ class EmulatedBoard {
     std::atomic<bool> fifoFull{false};       // libusb's poll sleeps
 
   private:
+    using Ref = std::shared_ptr<UMockdevIoctlData>; // a reference, dropped with the last copy
     struct Urb {
-        UMockdevIoctlData* urb = nullptr;    // referenced until reaped
-        UMockdevIoctlData* buffer = nullptr; // referenced until reaped
+        Ref urb, buffer; // the URB and its data, held until reaped
     };
     struct Client {
         int generation = 0; // the plug-in the client opened
@@ -76,16 +71,12 @@ class EmulatedBoard {
 
     void handle(UMockdevIoctlClient* client);
     void submit(Client& c, UMockdevIoctlData* arg);
-    void answer(Client& c);
     int discard(Client& c, UMockdevIoctlData* arg);
     void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr);
-    void drop(UMockdevIoctlClient* client);
     void updateFifo();
 
     UmockdevBed& bed_;
-    std::uint16_t vendorId_, productId_;
-    int address_;
-    std::string syspath_;
+    std::string syspath_, record_; // the device in sysfs, its udev record
     int fifo_ = -1;
     UMockdevIoctlBase* handler_ = umockdev_ioctl_base_new();
 
