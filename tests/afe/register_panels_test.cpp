@@ -95,7 +95,7 @@ TEST(PanelKeys, WhatEachKeyWritesAndShows) {
         if (c.gang) (c.gang == 'G' ? panels.GangGain() : panels.GangOffset())->setChecked(true);
         QLineEdit* box = panels.reg_KORVA726(c.box);
         if (c.before) box->setText(c.before);
-        QApplication::setActiveWindow(r.form.get());
+        ASSERT_TRUE(r.activate());
         box->setFocus();
         QTest::keyClicks(box, c.typed);
         int time = 1000;
