@@ -1,7 +1,7 @@
 // The register dump file format: what the writer produces and how the reader takes it.
-#include "afe/afe_ops.h"
 #include "afe/dump_file.h"
-#include "support/board_rig.h"
+#include "device/textnum.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using namespace korva;
 
@@ -22,11 +19,8 @@ namespace {
 // Two header lines and `registerLines` register lines, register k's ending in 7k+3.
 std::string dumpWith(const std::string& eol, int registerLines = kAfeRegisterCount) {
     std::string s = "//head" + eol + "//" + eol;
-    for (int a = 0; a < registerLines; ++a) {
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "reg %d: 0x%02X", a, (a * 7 + 3) & 0xFF);
-        s += buf + eol;
-    }
+    for (int a = 0; a < registerLines; ++a)
+        s += "reg " + std::to_string(a) + ": 0x" + HexByte(std::uint8_t(a * 7 + 3)) + eol;
     return s;
 }
 
@@ -35,17 +29,14 @@ std::string dumpWith(const std::string& eol, int registerLines = kAfeRegisterCou
 TEST(DumpFormat, HeaderNamesAndBoxTextsVerbatimOnCrLfLines) {
     RegisterTexts t;
     t.fill("00");
-    t[0] = "31";
-    t[0x22] = "10";
     // Box texts as they stand; a line break would shift every later register: it is a blank.
-    t[3] = "", t[4] = "  ", t[5] = "a", t[6] = "1\r\n";
+    t[0] = "31", t[0x22] = "10", t[3] = "", t[4] = "  ", t[5] = "a", t[6] = "1\r\n";
     const std::string out = FormatDump(t, false);
     const auto lines = SplitDumpLines(out);
     ASSERT_EQ(lines.size(), 68u);
-    std::string joined; // every line ends in CR LF, and nothing else breaks a line
-    for (const std::string& line : lines)
-        joined += line + "\r\n";
-    EXPECT_EQ(out, joined);
+    // Every line ends in CR LF, and nothing else breaks a line.
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\r') + std::count(out.begin(), out.end(), '\n'),
+              136);
     const std::pair<int, const char*> expected[] = {
         {0, "//KORVA726EVAL Register Dump"},  {1, "//"},
         {2, "ID and Revision (0x00) : 0x31"}, {2 + 3, "HSYNC Slicer (0x03): 0x"},
@@ -56,12 +47,8 @@ TEST(DumpFormat, HeaderNamesAndBoxTextsVerbatimOnCrLfLines) {
 }
 
 TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
-    struct Case {
-        const char* line;
-        int value; // -1: no value (register left alone)
-        const char* problem;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, int, const char*> cases[] = {
+        // line, value (-1: none), problem
         {"Anything at all: 0x7F", 0x7F, ""},
         {"Red Gain (0x06): 0xa0", 0xA0, ""},
         {"Input Config (0x05): 0x", -1, ""},   // never read when saved
@@ -71,11 +58,11 @@ TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
         {"x: 0x3g", -1, "not two hexadecimal digits"},
         {"Red Gain (0x06) 0x80", -1, "no \": 0x\""},
         {"", -1, "no \": 0x\""}};
-    for (const Case& c : cases) {
-        const DumpLineReading r = ReadDumpLine(c.line);
-        EXPECT_EQ(r.value ? int(*r.value) : -1, c.value) << c.line;
-        EXPECT_NE(r.problem.find(c.problem), std::string::npos) << c.line << ": " << r.problem;
-        EXPECT_EQ(r.problem.empty(), *c.problem == '\0') << c.line;
+    for (const auto& [line, value, problem] : cases) {
+        const DumpLineReading r = ReadDumpLine(line);
+        EXPECT_EQ(r.value ? int(*r.value) : -1, value) << line;
+        EXPECT_NE(r.problem.find(problem), std::string::npos) << line << ": " << r.problem;
+        EXPECT_EQ(r.problem.empty(), *problem == '\0') << line;
     }
 }
 
@@ -86,76 +73,47 @@ TEST(DumpRead, FilesGiveEveryValueOrAreRefusedWhole) {
     for (int a = 0; a < kAfeRegisterCount; ++a)
         ramp[a] = v[a] = static_cast<std::uint8_t>(a * 7 + 3);
     const std::string crlf = dumpWith("\r\n");
-    std::string readme = "# README\n\n";
-    for (int i = 0; i < 80; ++i)
-        readme += "Some text, line " + std::to_string(i) + "\n";
-    const struct {
-        std::string text;
-        std::optional<DumpValues> values;
-        const char* error;
-    } cases[] = {
-        {FormatDump(DumpTexts(v), false), ramp, ""},
-        {FormatDump(DumpTexts(v), true), ramp, ""},
-        {crlf, ramp, ""},
-        {dumpWith("\n"), ramp, ""},
-        {dumpWith("\r"), ramp, ""},
-        {crlf.substr(0, crlf.size() - 2), ramp, ""}, // no line end after the last line
-        {crlf + "garbage: 0x55\r\n\x80\xE9\r\n", ramp, ""},
-        {"\t//\xE9\r\n" + crlf.substr(8), ramp, ""}, // tabs and 8-bit code page bytes are text
-        {dumpWith("\r\n", 40), {}, "42 lines"},
-        {dumpWith("\r\n", 65), {}, "67 lines"},
-        {"", {}, "0 lines"},
-        {crlf.substr(0, 100) + '\0' + crlf.substr(101), {}, "not a text file"},
-        {crlf + "\x01\x02", {}, "not a text file"}, // even past line 68
-        {"\r\n" + crlf, {}, "line 3 (register 0x00): it has no \": 0x\""},
-        {crlf.substr(0, crlf.size() - 3), {}, "line 68 (register 0x41): the value \"C\""},
-        {readme, {}, "line 3 (register 0x00)"},
+    const std::pair<std::string, const char*> cases[] = {
+        // text, error ("": the ramp)
+        {FormatDump(DumpTexts(v), true), ""},
+        {crlf, ""},
+        {dumpWith("\n"), ""},
+        {dumpWith("\r"), ""},
+        {crlf.substr(0, crlf.size() - 2), ""}, // no line end after the last line
+        {crlf + "garbage: 0x55\r\n\x80\xE9\r\n", ""},
+        {"\t//\xE9\r\n" + crlf.substr(8), ""}, // tabs and 8-bit code page bytes are text
+        {dumpWith("\r\n", 65), "67 lines"},
+        {"", "0 lines"},
+        {crlf.substr(0, 100) + '\0' + crlf.substr(101), "not a text file"},
+        {crlf + "\x01\x02", "not a text file"}, // even past line 68
+        {"\r\n" + crlf, "line 3 (register 0x00): it has no \": 0x\""},
+        {crlf.substr(0, crlf.size() - 3), "line 68 (register 0x41): the value \"C\""},
     };
-    for (const auto& c : cases) {
-        const auto r = ParseDump(c.text);
-        EXPECT_EQ(r.values, c.values) << c.error << r.error;
-        EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
+    for (const auto& [text, error] : cases) {
+        const auto r = ParseDump(text);
+        EXPECT_EQ(r.values, *error ? std::nullopt : std::optional(ramp)) << error << r.error;
+        EXPECT_NE(r.error.find(error), std::string::npos) << r.error;
     }
 }
 
 TEST(DumpSave, FullDiskLeavesTheOldFileAndNoTemporaryFile) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("korva-save-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string path = (dir / "regs.txt").string();
-    std::ofstream(path) << "old";
-    const auto contents = [&] {
-        std::stringstream ss;
-        ss << std::ifstream(path).rdbuf();
-        return ss.str();
-    };
-    const std::string dump = FormatDump(DumpTexts(RegisterValues{}), false);
+    const test::TempDir dir;
+    const std::string path = dir / "regs.txt", dump = FormatDump(DumpTexts({}), false);
+    test::writeFile(path, std::string("old"));
     // A file size limit below the dump's size makes the write fail as a full disk does,
     // in a child process so that the limit stays there.
-    const pid_t child = ::fork();
-    if (child == 0) {
+    if (const pid_t child = ::fork(); child == 0) {
         const rlimit limit{1000, 1000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN);
         ::_exit(WriteFileAtomically(path, dump) == std::strerror(EFBIG) ? 0 : 1);
+    } else {
+        int status = -1;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(status, 0) << "the failed write was not reported";
     }
-    int status = -1;
-    ::waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0) << "the failed write was not reported";
-    EXPECT_EQ(contents(), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-
+    EXPECT_EQ(test::slurp(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
     EXPECT_EQ(WriteFileAtomically(path, dump), "");
-    EXPECT_EQ(contents(), dump);
-    fs::remove_all(dir);
-}
-
-TEST(DumpLoad, WritingStopsAtTheFirstReportedFailure) {
-    test::BoardRig r;
-    DumpValues values;
-    values.fill(0x11);
-    r.sim.timeOutTransfer(9); // the packet of register 0x04 (two transfers per exchange)
-    EXPECT_FALSE(WriteDumpValues(r.board, values));
-    EXPECT_EQ(r.sent().size(), 4u); // registers 0x00..0x03, nothing after the failure
-    EXPECT_EQ(r.sink.codes.size(), 1u);
+    EXPECT_EQ(test::slurp(path), dump);
 }

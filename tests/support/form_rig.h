@@ -7,9 +7,11 @@
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 namespace korva::test {
@@ -50,6 +52,11 @@ struct FormRig {
         return true;
     }
     Packets sent() const { return sim.commandPackets(); }
+    // Keyboard shortcuts and the focus go to the active window only.
+    bool activate() {
+        QApplication::setActiveWindow(form.get());
+        return QTest::qWaitForWindowActive(form.get());
+    }
 };
 
 } // namespace korva::test
