@@ -16,18 +16,6 @@ std::uint8_t checkedByte(const char* operation, const char* what, int v) {
     return static_cast<std::uint8_t>(v);
 }
 
-std::string hex(int v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", static_cast<unsigned>(v) & 0xFFu);
-    return buf;
-}
-
-// How an error message names a burst: "ReadBurstI2C (device 0x4C, register 0x00, 64 bytes)".
-std::string burstName(const char* operation, int device, int start, int count) {
-    return std::string(operation) + " (device " + hex(device) + ", register " + hex(start) + ", " +
-           std::to_string(count) + " bytes)";
-}
-
 } // namespace
 
 std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
@@ -37,10 +25,12 @@ std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
         throw std::invalid_argument("ReadBurstI2C: length " + std::to_string(Length) +
                                     " is outside 0..64; nothing was sent to the board");
     // The text is made of the first Length reply bytes: a shorter reply is a failure.
-    const auto r = link_.ExchangeCommand(
-        {opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
-        CheckStyle::ReportedAsNotFound, false,
-        {static_cast<std::uint32_t>(Length), burstName("ReadBurstI2C", dev, addr, Length)});
+    const auto r =
+        link_.ExchangeCommand({opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
+                              CheckStyle::ReportedAsNotFound, false,
+                              {static_cast<std::uint32_t>(Length),
+                               "ReadBurstI2C",
+                               {{{"device", dev}, {"register", addr}, {"bytes", Length}}}});
     std::string text;
     text.reserve(2 * static_cast<std::size_t>(Length));
     for (int i = 0; i < Length; ++i)
@@ -63,8 +53,9 @@ void Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
             2 * i < StringBuffer.size() ? StringBuffer.substr(2 * i, 2) : std::string_view{};
         p[4 + i] = static_cast<std::uint8_t>(ParseHexLenient(group) & 0xFF);
     }
-    link_.ExchangeCommand(p, CheckStyle::ReportedAsNotFound, false,
-                          {0, burstName("WriteBurstI2C", p[1], p[2], numbytes)});
+    link_.ExchangeCommand(
+        p, CheckStyle::ReportedAsNotFound, false,
+        {0, "WriteBurstI2C", {{{"device", p[1]}, {"register", p[2]}, {"bytes", numbytes}}}});
 }
 
 std::string Board::ReadByte_AFE(int address) {
@@ -98,14 +89,14 @@ void Board::writeCommand(const char* operation, std::uint8_t op,
                          std::initializer_list<Argument> args) {
     Packet p{};
     p[0] = op;
+    ExchangeUse use{0, operation, {}};
     std::size_t i = 1;
-    std::string name = std::string(operation) + " (";
     for (const Argument& a : args) {
-        p[i++] = checkedByte(operation, a.name ? a.name : "argument", a.value);
-        if (!a.name) continue;
-        name += (name.back() == '(' ? "" : ", ") + std::string(a.name) + " " + hex(a.value);
+        p[i] = checkedByte(operation, a.name ? a.name : "argument", a.value);
+        use.arguments[i - 1] = {a.name, a.value};
+        ++i;
     }
-    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus, false, {0, name + ")"});
+    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus, false, use);
 }
 
 void Board::WriteByte_AFE(int Address, int Value) {

@@ -62,10 +62,8 @@ class Board {
     CommandLink& link() { return link_; }
 
   private:
-    struct Argument {
-        const char* name; // how a message names it; null: a fixed byte not worth naming
-        int value;
-    };
+    // How a message names an argument; a null name: a fixed byte not worth naming.
+    using Argument = ExchangeUse::Argument;
     void writeCommand(const char* operation, std::uint8_t op, std::initializer_list<Argument> args);
     CommandLink& link_;
 };

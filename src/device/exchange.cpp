@@ -57,6 +57,25 @@ std::int16_t ErrorCodeForStatus(Status s) {
     return code != 0 ? code : std::int16_t{1};
 }
 
+std::string ExchangeUse::describe() const {
+    if (!operation) return {};
+    std::string text = std::string(operation) + " (";
+    const char* separator = "";
+    for (const Argument& a : arguments) {
+        if (!a.name) continue;
+        char part[64];
+        if (std::strcmp(a.name, "bytes") == 0)
+            std::snprintf(part, sizeof part, "%s%d bytes", separator, a.value);
+        else
+            std::snprintf(part, sizeof part, "%s%s 0x%02X", separator, a.name,
+                          static_cast<unsigned>(a.value) & 0xFFu);
+        text += part;
+        separator = ", ";
+    }
+    // An operation without named arguments is its name alone.
+    return *separator ? text + ")" : std::string(operation);
+}
+
 std::string Describe(const LinkFailure& failure) {
     return failure.operation.empty() ? failure.reason : failure.operation + ": " + failure.reason;
 }
@@ -143,7 +162,7 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
     if (s != status::Success) {
         ok = false;
         if (reporting) {
-            fail(style, {use.operation, s, "sending the command: " + Stat2Str(layer_, s)});
+            fail(style, {use.describe(), s, "sending the command: " + Stat2Str(layer_, s)});
             return result;
         }
     }
@@ -156,14 +175,14 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
     if (s != status::Success) {
         ok = false;
         if (reporting) {
-            fail(style, {use.operation, s, "reading the reply: " + Stat2Str(layer_, s)});
+            fail(style, {use.describe(), s, "reading the reply: " + Stat2Str(layer_, s)});
             return result;
         }
     } else if (transferred < use.replyBytes) {
         // The rest of the buffer still holds the command (or zeros): it is no reply.
         ok = false;
         if (reporting) {
-            fail(style, {use.operation, status::Io,
+            fail(style, {use.describe(), status::Io,
                          "short reply: the board answered with " + std::to_string(transferred) +
                              " bytes; the operation reads " + std::to_string(use.replyBytes)});
             return result;

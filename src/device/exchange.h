@@ -76,7 +76,17 @@ struct ExchangeResult {
 // names it.
 struct ExchangeUse {
     std::uint32_t replyBytes = 0;
-    std::string operation;
+    // How a failure message names the operation: its name and up to three arguments, put
+    // together only when it fails, so that an exchange that succeeds allocates nothing.
+    // An argument named "bytes" reads "64 bytes"; the others "register 0x06".
+    struct Argument {
+        const char* name = nullptr; // null: not named
+        int value = 0;
+    };
+    const char* operation = nullptr;
+    std::array<Argument, 3> arguments{};
+    // "WriteByte_AFE (register 0x06, value 0x80)"; empty without an operation.
+    std::string describe() const;
 };
 
 class CommandLink {
