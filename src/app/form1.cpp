@@ -309,8 +309,7 @@ QString Form1::GetIniString(const QString& section, const QString& key) const {
 }
 
 bool Form1::Form_Load() {
-    const QString flag = GetIniString("Flags", "Test");
-    hiddenModesShown_ = flag == "True" || flag == "1";
+    hiddenModesShown_ = ReadTestFlag(configPath().toStdString());
 
     QString lockPath = options_.lockFile;
     if (lockPath.isEmpty()) {

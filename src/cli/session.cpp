@@ -14,12 +14,10 @@ Session::~Session() {
 }
 
 void Session::readConfig() {
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return;
-    const std::string ini = (exe.parent_path() / "Config.ini").string();
-    const std::string test = ReadProfileString(ini, "Flags", "Test");
-    hiddenModes_ = test == "1" || test == "True";
+    const std::string bin = ProgramFolder();
+    if (bin.empty()) return;
+    const std::string ini = (std::filesystem::path(bin) / "Config.ini").string();
+    hiddenModes_ = ReadTestFlag(ini);
     const UsbMatchSetting usb = ReadUsbMatch(ini, match_);
     match_ = usb.match;
     for (const std::string& problem : usb.problems)

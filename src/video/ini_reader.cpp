@@ -127,4 +127,15 @@ UsbMatchSetting ReadUsbMatch(std::string_view path, MatchEntry defaults) {
     return setting;
 }
 
+bool ReadTestFlag(std::string_view path) {
+    const std::string flag = ReadProfileString(path, "Flags", "Test");
+    return flag == "True" || flag == "1";
+}
+
+std::string ProgramFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
 } // namespace korva

@@ -42,4 +42,11 @@ struct UsbMatchSetting {
 };
 UsbMatchSetting ReadUsbMatch(std::string_view path, MatchEntry defaults);
 
+// [Flags] Test of the INI file at `path`: set by "True" or "1" (case as written).
+bool ReadTestFlag(std::string_view path);
+
+// The folder the running program was started from (where Config.ini is looked up and the
+// installed data folder is found from); empty when the system does not say.
+std::string ProgramFolder();
+
 } // namespace korva

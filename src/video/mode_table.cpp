@@ -1,5 +1,7 @@
 #include "mode_table.h"
 
+#include "ini_reader.h"
+
 #include "device/textnum.h"
 
 #include <array>
@@ -217,10 +219,9 @@ ModeTableLocation FindModeTable(const std::string& workingDir) {
     std::vector<std::string> dirs;
 #ifdef KORVA_DATADIR_FROM_BINDIR
     // The data folder of the install the running program belongs to.
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec)
-        dirs.push_back((exe.parent_path() / KORVA_DATADIR_FROM_BINDIR).lexically_normal().string());
+    if (const std::string bin = ProgramFolder(); !bin.empty())
+        dirs.push_back(
+            (std::filesystem::path(bin) / KORVA_DATADIR_FROM_BINDIR).lexically_normal().string());
 #endif
 #ifdef KORVA_DATADIR
     dirs.emplace_back(KORVA_DATADIR);
