@@ -5,10 +5,10 @@
 //
 // Run from a Release build, under Xvfb or on the offscreen platform:
 //   xvfb-run -a bench_window --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
-#include "afe/register_panels.h"
+#include "afe/widgets/register_panels.h"
 #include "app/form1.h"
 #include "device/sim_board.h"
-#include "video/mode_dialog.h"
+#include "video/widgets/mode_dialog.h"
 
 #include <benchmark/benchmark.h>
 

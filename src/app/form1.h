@@ -5,7 +5,7 @@
 #include "device/board.h"
 #include "device/exchange.h"
 #include "ui/prompts.h"
-#include "video/mode_dialog_host.h"
+#include "video/widgets/mode_dialog_host.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -3,7 +3,7 @@
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
 #include "tools/download.h"
-#include "tools/fpga_ops.h"
+#include "fpga/fpga_ops.h"
 #include "video/mode_setup.h"
 #include "video/mode_table.h"
 

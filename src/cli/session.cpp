@@ -1,7 +1,7 @@
 #include "session.h"
 
 #include "device/sim_board.h"
-#include "video/ini_reader.h"
+#include "config/ini_reader.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "mode_table.h"
 
-#include "ini_reader.h"
+#include "config/ini_reader.h"
 
 #include "device/textnum.h"
 

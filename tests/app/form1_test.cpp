@@ -3,8 +3,8 @@
 #include "device/capture_layer.h"
 #include "support/form_rig.h"
 #include "support/pcap_reader.h"
-#include "tools/about_box.h"
-#include "tools/debug_controls.h"
+#include "tools/widgets/about_box.h"
+#include "tools/widgets/debug_controls.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -4,7 +4,7 @@
 #include "support/board_rig.h"
 #include "support/form_rig.h"
 #include "support/hex_packets.h"
-#include "video/mode_dialog.h"
+#include "video/widgets/mode_dialog.h"
 #include "video/mode_setup.h"
 
 #include <QAction>

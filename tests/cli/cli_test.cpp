@@ -1,7 +1,7 @@
 // korva726ctl as a script sees it: the real program run against its simulated board, with
 // its exit status, its output and the exact packets of its --capture file.
 #include "afe/dump_file.h"
-#include "afe/register_panels.h"
+#include "afe/widgets/register_panels.h"
 #include "device/textnum.h"
 #include "support/form_rig.h"
 #include "support/hex_packets.h"

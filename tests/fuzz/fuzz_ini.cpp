@@ -1,6 +1,6 @@
 // INI reader: whatever the file holds, a value is one line of at most size - 1 characters
 // without surrounding blanks, and asking twice gives the same answer.
-#include "video/ini_reader.h"
+#include "config/ini_reader.h"
 
 #include <cstdlib>
 #include <string>

@@ -2,7 +2,7 @@
 // USB identifiers. That every kept line passes the checks and fits the registers is the
 // fuzz target's property; these rows name the faults found so far.
 #include "support/temp_dir.h"
-#include "video/ini_reader.h"
+#include "config/ini_reader.h"
 #include "video/mode_table.h"
 
 #include <gtest/gtest.h>

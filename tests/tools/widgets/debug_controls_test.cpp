@@ -2,7 +2,7 @@
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/hex_packets.h"
-#include "tools/debug_controls.h"
+#include "tools/widgets/debug_controls.h"
 
 #include <QDir>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 // The register panels in the real main window on the simulated board: Read All, keys and
 // paste in the boxes, mirrors, ganging and the individual read/write.
-#include "afe/register_panels.h"
+#include "afe/widgets/register_panels.h"
 #include "device/textnum.h"
 #include "support/form_rig.h"
 #include "support/hex_packets.h"

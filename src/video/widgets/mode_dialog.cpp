@@ -4,8 +4,8 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
-#include "mode_setup.h"
-#include "mode_table.h"
+#include "video/mode_setup.h"
+#include "video/mode_table.h"
 #include "ui/prompts.h"
 #include "ui/twips.h"
 

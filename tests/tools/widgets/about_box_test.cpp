@@ -1,6 +1,6 @@
 // The About box: closing by Escape, OK and Return, and where System Info looks.
 #include "support/fake_prompts.h"
-#include "tools/about_box.h"
+#include "tools/widgets/about_box.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/hex_packets.h"
-#include "tools/fpga_grid.h"
+#include "fpga/widgets/fpga_grid.h"
 
 #include <QLineEdit>
 #include <QTest>

@@ -2,8 +2,8 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
-#include "tools/fpga_grid.h"
-#include "tools/fpga_ops.h"
+#include "fpga/widgets/fpga_grid.h"
+#include "fpga/fpga_ops.h"
 #include "ui/twips.h"
 #include "video/mode_setup.h"
 

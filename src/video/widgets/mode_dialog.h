@@ -8,7 +8,7 @@
 #pragma once
 
 #include "mode_dialog_host.h"
-#include "mode_setup.h"
+#include "video/mode_setup.h"
 
 #include <QDialog>
 #include <string>

@@ -4,8 +4,8 @@
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/hex_packets.h"
-#include "tools/fpga_grid.h"
-#include "video/de_generator.h"
+#include "fpga/widgets/fpga_grid.h"
+#include "video/widgets/de_generator.h"
 
 #include <QLineEdit>
 #include <QShortcut>

@@ -2,7 +2,7 @@
 // caption and the red face show the state the converter reached, in the common styles.
 #include "support/board_rig.h"
 #include "support/hex_packets.h"
-#include "video/csc.h"
+#include "video/widgets/csc.h"
 
 #include <QPushButton>
 #include <QStyle>

@@ -1,7 +1,7 @@
 #include "dump_commands.h"
 
-#include "afe_ops.h"
-#include "dump_file.h"
+#include "afe/afe_ops.h"
+#include "afe/dump_file.h"
 #include "ui/progress_pacer.h"
 
 #include <QDir>

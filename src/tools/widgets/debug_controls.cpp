@@ -2,7 +2,7 @@
 
 #include "ui/twips.h"
 #include "device/textnum.h"
-#include "download.h"
+#include "tools/download.h"
 
 #include <QEvent>
 #include <QFile>

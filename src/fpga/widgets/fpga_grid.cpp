@@ -2,7 +2,7 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
-#include "tools/fpga_ops.h"
+#include "fpga/fpga_ops.h"
 #include "ui/progress_pacer.h"
 #include "ui/prompts.h"
 #include "ui/twips.h"

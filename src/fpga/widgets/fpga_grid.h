@@ -4,7 +4,7 @@
 // generator) are only shown and never written back.
 #pragma once
 
-#include "tools/fpga_ops.h"
+#include "fpga/fpga_ops.h"
 
 #include <QWidget>
 #include <array>

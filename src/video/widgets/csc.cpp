@@ -1,7 +1,7 @@
 #include "csc.h"
 
 #include "device/board.h"
-#include "mode_setup.h"
+#include "video/mode_setup.h"
 
 #include <QPushButton>
 

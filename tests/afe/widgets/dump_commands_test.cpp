@@ -1,6 +1,6 @@
 // Save and Load of register dump files from the main window's menu, on the simulated board,
 // with recorded prompts and dialogs.
-#include "afe/register_panels.h"
+#include "afe/widgets/register_panels.h"
 #include "support/form_rig.h"
 
 #include <QAction>
