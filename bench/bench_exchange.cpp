@@ -26,7 +26,7 @@ void BM_WriteByteAfe(benchmark::State& state) {
     Stack s;
     int v = 0;
     for (auto _ : state)
-        s.board->WriteByte_AFE(0x05, v++ & 0xFF);
+        benchmark::DoNotOptimize(s.board->WriteByte_AFE(0x05, v++ & 0xFF));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_WriteByteAfe);
@@ -46,7 +46,7 @@ void BM_WriteByteAfeCaptureDevNull(benchmark::State& state) {
     Stack s("/dev/null");
     int v = 0;
     for (auto _ : state)
-        s.board->WriteByte_AFE(0x05, v++ & 0xFF);
+        benchmark::DoNotOptimize(s.board->WriteByte_AFE(0x05, v++ & 0xFF));
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_WriteByteAfeCaptureDevNull);
@@ -59,7 +59,7 @@ void BM_WriteByteAfeCaptureFile(benchmark::State& state) {
         Stack s(path.c_str());
         int v = 0;
         for (auto _ : state)
-            s.board->WriteByte_AFE(0x05, v++ & 0xFF);
+            benchmark::DoNotOptimize(s.board->WriteByte_AFE(0x05, v++ & 0xFF));
         state.SetItemsProcessed(state.iterations());
     }
     std::filesystem::remove(path);

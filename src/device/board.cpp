@@ -18,19 +18,23 @@ std::uint8_t checkedByte(const char* operation, const char* what, int v) {
 
 } // namespace
 
-std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
+ExchangeResult Board::readBurst(int deviceAddress, int Address, int Length) {
     const auto dev = checkedByte("ReadBurstI2C", "device address", deviceAddress);
     const auto addr = checkedByte("ReadBurstI2C", "register address", Address);
     if (Length < 0 || Length > kMaxBurstRead)
         throw std::invalid_argument("ReadBurstI2C: length " + std::to_string(Length) +
                                     " is outside 0..64; nothing was sent to the board");
-    // The text is made of the first Length reply bytes: a shorter reply is a failure.
-    const auto r =
-        link_.ExchangeCommand({opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
-                              CheckStyle::ReportedAsNotFound, false,
-                              {static_cast<std::uint32_t>(Length),
-                               "ReadBurstI2C",
-                               {{{"device", dev}, {"register", addr}, {"bytes", Length}}}});
+    // The values are the first Length reply bytes: a shorter reply is a failure.
+    return link_.ExchangeCommand(
+        {opcode::ReadBurstI2C, dev, addr, static_cast<std::uint8_t>(Length)},
+        CheckStyle::ReportedAsNotFound, false,
+        {static_cast<std::uint32_t>(Length),
+         "ReadBurstI2C",
+         {{{"device", dev}, {"register", addr}, {"bytes", Length}}}});
+}
+
+std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
+    const auto r = readBurst(deviceAddress, Address, Length);
     std::string text;
     text.reserve(2 * static_cast<std::size_t>(Length));
     for (int i = 0; i < Length; ++i)
@@ -38,7 +42,14 @@ std::string Board::ReadBurstI2C(int deviceAddress, int Address, int Length) {
     return text;
 }
 
-void Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
+std::optional<std::vector<std::uint8_t>> Board::ReadBurst(int deviceAddress, int Address,
+                                                          int Length) {
+    const auto r = readBurst(deviceAddress, Address, Length);
+    if (!r.ok) return std::nullopt;
+    return std::vector<std::uint8_t>(r.reply.begin(), r.reply.begin() + Length);
+}
+
+bool Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
                           std::string_view StringBuffer) {
     Packet p{};
     p[0] = opcode::WriteBurstI2C;
@@ -53,9 +64,11 @@ void Board::WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
             2 * i < StringBuffer.size() ? StringBuffer.substr(2 * i, 2) : std::string_view{};
         p[4 + i] = static_cast<std::uint8_t>(ParseHexLenient(group) & 0xFF);
     }
-    link_.ExchangeCommand(
-        p, CheckStyle::ReportedAsNotFound, false,
-        {0, "WriteBurstI2C", {{{"device", p[1]}, {"register", p[2]}, {"bytes", numbytes}}}});
+    return link_
+        .ExchangeCommand(
+            p, CheckStyle::ReportedAsNotFound, false,
+            {0, "WriteBurstI2C", {{{"device", p[1]}, {"register", p[2]}, {"bytes", numbytes}}}})
+        .ok;
 }
 
 std::string Board::ReadByte_AFE(int address) {
@@ -85,7 +98,7 @@ std::string Board::ReadByte_FPGA(int Address) {
 
 // The writes use none of the reply: the board has taken the command once the packet is
 // out, so a short reply to a write is no failure.
-void Board::writeCommand(const char* operation, std::uint8_t op,
+bool Board::writeCommand(const char* operation, std::uint8_t op,
                          std::initializer_list<Argument> args) {
     Packet p{};
     p[0] = op;
@@ -96,35 +109,36 @@ void Board::writeCommand(const char* operation, std::uint8_t op,
         use.arguments[i - 1] = {a.name, a.value};
         ++i;
     }
-    link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus, false, use);
+    return link_.ExchangeCommand(p, CheckStyle::ReportedWithStatus, false, use).ok;
 }
 
-void Board::WriteByte_AFE(int Address, int Value) {
-    writeCommand("WriteByte_AFE", opcode::WriteByteAfe, {{"register", Address}, {"value", Value}});
+bool Board::WriteByte_AFE(int Address, int Value) {
+    return writeCommand("WriteByte_AFE", opcode::WriteByteAfe,
+                        {{"register", Address}, {"value", Value}});
 }
-void Board::SQ7302Channel_Select(int Value) {
-    writeCommand("SQ7302Channel_Select", opcode::SyncSeparatorMode, {{"mode", Value}});
+bool Board::SQ7302Channel_Select(int Value) {
+    return writeCommand("SQ7302Channel_Select", opcode::SyncSeparatorMode, {{"mode", Value}});
 }
-void Board::TM6185Channel_Select(int Value) {
-    writeCommand("TM6185Channel_Select", opcode::MuxChannel, {{"channel", Value}});
+bool Board::TM6185Channel_Select(int Value) {
+    return writeCommand("TM6185Channel_Select", opcode::MuxChannel, {{"channel", Value}});
 }
-void Board::WriteByte_FPGA(int Address, int Value) {
-    writeCommand("WriteByte_FPGA", opcode::WriteByteFpga,
-                 {{"register", Address}, {"value", Value}});
+bool Board::WriteByte_FPGA(int Address, int Value) {
+    return writeCommand("WriteByte_FPGA", opcode::WriteByteFpga,
+                        {{"register", Address}, {"value", Value}});
 }
-void Board::Write_PORTA(int Value) {
-    writeCommand("Write_PORTA", opcode::WritePortA, {{"value", Value}});
+bool Board::Write_PORTA(int Value) {
+    return writeCommand("Write_PORTA", opcode::WritePortA, {{"value", Value}});
 }
-void Board::Write_PORTB(int Value) {
-    writeCommand("Write_PORTB", opcode::WritePortB, {{"value", Value}});
+bool Board::Write_PORTB(int Value) {
+    return writeCommand("Write_PORTB", opcode::WritePortB, {{"value", Value}});
 }
-void Board::Write_PORTE(int Value) {
-    writeCommand("Write_PORTE", opcode::WritePortE, {{"value", Value}});
+bool Board::Write_PORTE(int Value) {
+    return writeCommand("Write_PORTE", opcode::WritePortE, {{"value", Value}});
 }
-void Board::WriteByte_EEPROM(int Address, int Value) {
+bool Board::WriteByte_EEPROM(int Address, int Value) {
     // Byte 1 is the address's high byte, always 0.
-    writeCommand("WriteByte_EEPROM", opcode::WriteEeprom,
-                 {{nullptr, 0}, {"address", Address}, {"value", Value}});
+    return writeCommand("WriteByte_EEPROM", opcode::WriteEeprom,
+                        {{nullptr, 0}, {"address", Address}, {"value", Value}});
 }
 
 } // namespace korva

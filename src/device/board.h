@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korva {
 
@@ -32,39 +33,46 @@ constexpr int kMaxBurstWrite = 60; // registers in one burst write
 
 // Every operation refuses arguments outside 0..255 (and a burst longer than the packet
 // holds) with std::invalid_argument before anything is sent.
+//
+// Writes say whether the link is still up afterwards: false once a failure has been
+// reported (by this exchange or an earlier one), when the program is ending and nothing
+// more may be sent.
 class Board {
   public:
     explicit Board(CommandLink& link) : link_(link) {}
 
     // Burst read of `Length` registers; the result is two upper-case hex digits per register.
     std::string ReadBurstI2C(int deviceAddress, int Address, int Length);
+    // The same read as bytes; nothing when the exchange failed (the failure is reported).
+    std::optional<std::vector<std::uint8_t>> ReadBurst(int deviceAddress, int Address, int Length);
     // Burst write: `numbytes` bytes taken two hex characters at a time from StringBuffer.
-    void WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
-                       std::string_view StringBuffer);
+    [[nodiscard]] bool WriteBurstI2C(int SlaveAddress, int StartAddress, int numbytes,
+                                     std::string_view StringBuffer);
     // Single AFE register read; decimal text of the value, "0" when the exchange failed.
     std::string ReadByte_AFE(int address);
     // The direct AFE read of the debug controls: reply byte 0 as it stands, the buffer not
     // cleared (so a failed exchange leaves the opcode 0x22 there).
     std::uint8_t ReadAfeUncleared(int address);
-    void WriteByte_AFE(int Address, int Value);
-    void SQ7302Channel_Select(int Value);
-    void TM6185Channel_Select(int Value);
+    [[nodiscard]] bool WriteByte_AFE(int Address, int Value);
+    [[nodiscard]] bool SQ7302Channel_Select(int Value);
+    [[nodiscard]] bool TM6185Channel_Select(int Value);
     // FPGA register read; decimal text of the value, "0" when the exchange failed.
     std::string ReadByte_FPGA(int Address);
     // The same read, telling a failed exchange apart from a value.
     std::optional<std::uint8_t> ReadFpga(int Address);
-    void WriteByte_FPGA(int Address, int Value);
-    void Write_PORTA(int Value);
-    void Write_PORTB(int Value);
-    void Write_PORTE(int Value);
-    void WriteByte_EEPROM(int Address, int Value);
+    [[nodiscard]] bool WriteByte_FPGA(int Address, int Value);
+    [[nodiscard]] bool Write_PORTA(int Value);
+    [[nodiscard]] bool Write_PORTB(int Value);
+    [[nodiscard]] bool Write_PORTE(int Value);
+    [[nodiscard]] bool WriteByte_EEPROM(int Address, int Value);
 
     CommandLink& link() { return link_; }
 
   private:
     // How a message names an argument; a null name: a fixed byte not worth naming.
     using Argument = ExchangeUse::Argument;
-    void writeCommand(const char* operation, std::uint8_t op, std::initializer_list<Argument> args);
+    bool writeCommand(const char* operation, std::uint8_t op, std::initializer_list<Argument> args);
+    ExchangeResult readBurst(int deviceAddress, int Address, int Length);
     CommandLink& link_;
 };
 

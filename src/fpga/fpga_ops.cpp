@@ -3,14 +3,11 @@
 namespace korva {
 
 std::optional<std::uint8_t> ReadFpgaRegister(Board& board, int address) {
-    if (board.link().halted()) return std::nullopt;
     return board.ReadFpga(address);
 }
 
 bool WriteFpgaRegister(Board& board, int address, std::uint8_t value) {
-    if (board.link().halted()) return false;
-    board.WriteByte_FPGA(address, value);
-    return !board.link().halted();
+    return board.WriteByte_FPGA(address, value);
 }
 
 std::array<std::optional<std::uint8_t>, kFpgaReadAllCount> ReadAllFpgaRegisters(Board& board) {

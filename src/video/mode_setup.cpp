@@ -37,16 +37,10 @@ std::string folded(std::string_view name) {
     return out;
 }
 
-bool going(Board& board) {
-    return !board.link().halted();
-}
-
 } // namespace
 
 bool SetConverter(Board& board, bool on) {
-    if (!going(board)) return false;
-    board.WriteByte_FPGA(kConverterRegister, on ? kConverterOn : kConverterOff);
-    return going(board);
+    return board.WriteByte_FPGA(kConverterRegister, on ? kConverterOn : kConverterOff);
 }
 
 std::optional<DeWindow> ReadDeWindow(Board& board) {
@@ -64,11 +58,8 @@ std::optional<DeWindow> ReadDeWindow(Board& board) {
 
 bool WriteDeCount(Board& board, DeCount which, double value) {
     const BytePair pair = split("DE count", value);
-    if (!going(board)) return false;
-    board.WriteByte_FPGA(kDeFirstRegister + 2 * which, pair.high);
-    if (!going(board)) return false;
-    board.WriteByte_FPGA(kDeFirstRegister + 2 * which + 1, pair.low);
-    return going(board);
+    return board.WriteByte_FPGA(kDeFirstRegister + 2 * which, pair.high) &&
+           board.WriteByte_FPGA(kDeFirstRegister + 2 * which + 1, pair.low);
 }
 
 bool WriteDeWindow(Board& board, const DeWindow& window) {
@@ -93,8 +84,9 @@ std::optional<int> FindConnector(std::string_view name) {
     return std::nullopt;
 }
 
-std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line, std::optional<int> connector,
-                                           bool switchConverter, std::string* problem) {
+std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line,
+                                                 std::optional<int> connector, bool switchConverter,
+                                                 std::string* problem) {
     const std::string why = ModeLineProblem(line);
     if (!why.empty()) {
         if (problem) *problem = why;
@@ -102,9 +94,9 @@ std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line, std::opt
     }
     const ModeLine mode = *ParseModeLine(line);
     return ModeSettings{{mode.hStart, mode.hStop, mode.vStart, mode.vStop},
-                     mode.pllHtotal,
-                     connector,
-                     switchConverter};
+                        mode.pllHtotal,
+                        connector,
+                        switchConverter};
 }
 
 bool ApplyModeSetup(Board& board, const ModeSettings& setup, const ModeSetupHooks& hooks) {
@@ -117,28 +109,20 @@ bool ApplyModeSetup(Board& board, const ModeSettings& setup, const ModeSetupHook
                                     std::to_string(*setup.connector));
 
     if (!WriteDeWindow(board, setup.de)) return false;
-    board.WriteByte_AFE(kPllHtotalMsb, htotal.high);
-    if (!going(board)) return false;
-    board.WriteByte_AFE(kPllHtotalLsb, htotal.low);
-    if (!going(board)) return false;
+    if (!board.WriteByte_AFE(kPllHtotalMsb, htotal.high) ||
+        !board.WriteByte_AFE(kPllHtotalLsb, htotal.low))
+        return false;
     if (!setup.connector) return true;
 
     const Connector& c = kConnectors[static_cast<std::size_t>(*setup.connector)];
-    board.WriteByte_AFE(kInputConfigRegister, c.inputConfig);
-    if (!going(board)) return false;
+    if (!board.WriteByte_AFE(kInputConfigRegister, c.inputConfig)) return false;
     if (hooks.inputConfigWritten) hooks.inputConfigWritten(c.inputConfig);
-    if (c.muxChannel >= 0) {
-        board.TM6185Channel_Select(c.muxChannel);
-        if (!going(board)) return false;
-    }
-    if (c.syncMode >= 0) {
-        board.SQ7302Channel_Select(c.syncMode);
-        if (!going(board)) return false;
-    }
+    if (c.muxChannel >= 0 && !board.TM6185Channel_Select(c.muxChannel)) return false;
+    if (c.syncMode >= 0 && !board.SQ7302Channel_Select(c.syncMode)) return false;
     if (!setup.switchConverter) return true;
     if (hooks.switchConverter) {
         hooks.switchConverter(c.converterOn);
-        return going(board);
+        return !board.link().halted();
     }
     return SetConverter(board, c.converterOn);
 }

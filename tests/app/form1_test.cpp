@@ -141,7 +141,7 @@ TEST(ErrMsg, TextsTitlesAndTheEnd) {
         FormRig r(plugged);
         ASSERT_TRUE(r.start());
         QPushButton* readAll = r.form->findChild<QPushButton*>("ReadAllRegisterButton");
-        if (op == 'W') r.sim.timeOutTransfer(2), r.form->board().WriteByte_AFE(6, 0x80);
+        if (op == 'W') r.sim.timeOutTransfer(2), (void)r.form->board().WriteByte_AFE(6, 0x80);
         if (op == 'S') r.sim.shortReplyAtTransfer(2, 4), readAll->click();
         if (op == 'R') readAll->click();
         if (op == 'E') r.form->ErrMsg(5);
@@ -172,7 +172,7 @@ TEST(ErrMsg, CaptureFileIsCompleteWhenTheBoxShows) {
     std::vector<UsbRecord> atBox;
     r.prompts.onMessage = [&] { atBox = readCapture(path); };
     r.sim.failTransfer(2, status::Pipe); // the reply of the next exchange
-    r.form->board().WriteByte_AFE(0x05, 0x80);
+    EXPECT_FALSE(r.form->board().WriteByte_AFE(0x05, 0x80));
     EXPECT_TRUE(atBox.size() == 4 && atBox[3].status == -32) << atBox.size();
     EXPECT_EQ(r.ended, 1);
     r.form.reset(); // before the capture it writes through

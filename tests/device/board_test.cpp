@@ -77,6 +77,8 @@ TEST(AttachDetach, PluggingFromAnotherThreadWhileExchanging) {
 TEST(Board, CommandsSendExactPacketsAndUseTheirReplies) {
     // clang-format off
     const auto afe = [](Rig& r, int a, int n = 1) { std::string s; while (n--) s += HexByte(r.sim.afe(a++)); return s; };
+    // A write's result says whether the link is still up: "down" when it is not.
+    const auto after = [](bool up, const std::function<std::string()>& then) { return (up ? "" : "down") + then(); };
     const auto refused = [](void (*f)(Board&)) { return [f](Rig& r) -> std::string { try { f(r.board); } catch (const std::invalid_argument&) { return "refused"; } return "sent"; }; };
     const struct {
         std::string sent; // the leading bytes of the one packet sent, if any
@@ -88,33 +90,33 @@ TEST(Board, CommandsSendExactPacketsAndUseTheirReplies) {
     } rows[] = {
         {"034C0040", "0AFF125E", [](Rig& r) { return r.board.ReadBurstI2C(0x4C, 0, 64).erase(4, 120); }},
         {"034C1000", "", [](Rig& r) { return r.board.ReadBurstI2C(0x4C, 0x10, 0); }},
-        {"044C06031A2B3C", "1A2B3C", [&](Rig& r) { return r.board.WriteBurstI2C(0x4C, 6, 3, "1A2B3C"), afe(r, 6, 3); }},
-        {"044C06031A0200", "1A0200", [&](Rig& r) { return r.board.WriteBurstI2C(0x4C, 6, 3, "1A2"), afe(r, 6, 3); }},
-        {"044C003C" + std::string(120, '1'), "11", [&](Rig& r) { return r.board.WriteBurstI2C(0x4C, 0, 60, std::string(120, '1')), afe(r, 59); }},
-        {"230580", "80", [&](Rig& r) { return r.board.WriteByte_AFE(5, 0x80), afe(r, 5); }},
-        {"80000000", "", [](Rig& r) { return r.board.WriteByte_EEPROM(0, 0), ""; }},
-        {"2F1B21", "21", [](Rig& r) { return r.board.WriteByte_FPGA(0x1B, 0x21), HexByte(r.sim.fpga(0x1B)); }},
-        {"2503", "03", [](Rig& r) { return r.board.SQ7302Channel_Select(3), HexByte(*r.sim.syncMode()); }},
-        {"2802", "02", [](Rig& r) { return r.board.TM6185Channel_Select(2), HexByte(*r.sim.muxChannel()); }},
-        {"300F", "0F", [](Rig& r) { return r.board.Write_PORTA(0x0F), HexByte(r.sim.port('A')); }},
-        {"40A5", "A5", [](Rig& r) { return r.board.Write_PORTB(0xA5), HexByte(r.sim.port('B')); }},
-        {"7001", "01", [](Rig& r) { return r.board.Write_PORTE(0x01), HexByte(r.sim.port('E')); }},
+        {"044C06031A2B3C", "1A2B3C", [&](Rig& r) { return after(r.board.WriteBurstI2C(0x4C, 6, 3, "1A2B3C"), [&] { return afe(r, 6, 3); }); }},
+        {"044C06031A0200", "1A0200", [&](Rig& r) { return after(r.board.WriteBurstI2C(0x4C, 6, 3, "1A2"), [&] { return afe(r, 6, 3); }); }},
+        {"044C003C" + std::string(120, '1'), "11", [&](Rig& r) { return after(r.board.WriteBurstI2C(0x4C, 0, 60, std::string(120, '1')), [&] { return afe(r, 59); }); }},
+        {"230580", "80", [&](Rig& r) { return after(r.board.WriteByte_AFE(5, 0x80), [&] { return afe(r, 5); }); }},
+        {"80000000", "", [&](Rig& r) { return after(r.board.WriteByte_EEPROM(0, 0), [&] { return ""; }); }},
+        {"2F1B21", "21", [&](Rig& r) { return after(r.board.WriteByte_FPGA(0x1B, 0x21), [&] { return HexByte(r.sim.fpga(0x1B)); }); }},
+        {"2503", "03", [&](Rig& r) { return after(r.board.SQ7302Channel_Select(3), [&] { return HexByte(*r.sim.syncMode()); }); }},
+        {"2802", "02", [&](Rig& r) { return after(r.board.TM6185Channel_Select(2), [&] { return HexByte(*r.sim.muxChannel()); }); }},
+        {"300F", "0F", [&](Rig& r) { return after(r.board.Write_PORTA(0x0F), [&] { return HexByte(r.sim.port('A')); }); }},
+        {"40A5", "A5", [&](Rig& r) { return after(r.board.Write_PORTB(0xA5), [&] { return HexByte(r.sim.port('B')); }); }},
+        {"7001", "01", [&](Rig& r) { return after(r.board.Write_PORTE(0x01), [&] { return HexByte(r.sim.port('E')); }); }},
         {"2E03", "127", [](Rig& r) { return r.board.ReadByte_FPGA(3); }},
         {"2200", "10", [](Rig& r) { return r.board.ReadByte_AFE(0); }},
         {"2210", "0C", [](Rig& r) { return HexByte(r.board.ReadAfeUncleared(0x10)); }},
         {"", "00", [](Rig& r) { return r.board.ReadByte_FPGA(3) + r.board.ReadByte_AFE(0); }, false},
         {"", "0", [](Rig& r) { return std::to_string(r.board.ReadFpga(3).has_value()); }, false},
         {"", "22", [](Rig& r) { return HexByte(r.board.ReadAfeUncleared(0x10)); }, false},
-        {"", "", [](Rig& r) { return r.board.WriteByte_FPGA(0x1C, 0), ""; }, false, -1, {0}},
+        {"", "down", [&](Rig& r) { return after(r.board.WriteByte_FPGA(0x1C, 0), [&] { return ""; }); }, false, -1, {0}},
         {"034C0040", "", [](Rig& r) { return r.board.ReadBurstI2C(0x4C, 0, 64), ""; }, true, 63, {0}},
         {"034C4002", "1C00", [](Rig& r) { return r.board.ReadBurstI2C(0x4C, 0x40, 2); }, true, 2},
         {"2E03", "0", [](Rig& r) { return std::to_string(r.board.ReadFpga(3).has_value()); }, true, 0},
-        {"230680", "80", [&](Rig& r) { return r.board.WriteByte_AFE(6, 0x80), afe(r, 6); }, true, 0},
+        {"230680", "80", [&](Rig& r) { return after(r.board.WriteByte_AFE(6, 0x80), [&] { return afe(r, 6); }); }, true, 0},
         // Out-of-range arguments are refused before anything is sent; a pipe write goes whole.
         {"", "refused", refused([](Board& b) { b.ReadBurstI2C(0x4C, 0, 65); })}, {"", "refused", refused([](Board& b) { b.ReadBurstI2C(0x4C, 256, 1); })},
-        {"", "refused", refused([](Board& b) { b.ReadBurstI2C(-1, 0, 1); })}, {"", "refused", refused([](Board& b) { b.WriteByte_AFE(0x100, 1); })},
-        {"", "refused", refused([](Board& b) { b.WriteByte_FPGA(1, 300); })}, {"", "refused", refused([](Board& b) { b.Write_PORTA(-1); })},
-        {"", "refused", refused([](Board& b) { b.WriteBurstI2C(0x4C, 0, 61, std::string(122, '0')); })}, {"", "refused", refused([](Board& b) { b.WriteByte_EEPROM(256, 0); })},
+        {"", "refused", refused([](Board& b) { b.ReadBurstI2C(-1, 0, 1); })}, {"", "refused", refused([](Board& b) { (void)b.WriteByte_AFE(0x100, 1); })},
+        {"", "refused", refused([](Board& b) { (void)b.WriteByte_FPGA(1, 300); })}, {"", "refused", refused([](Board& b) { (void)b.Write_PORTA(-1); })},
+        {"", "refused", refused([](Board& b) { (void)b.WriteBurstI2C(0x4C, 0, 61, std::string(122, '0')); })}, {"", "refused", refused([](Board& b) { (void)b.WriteByte_EEPROM(256, 0); })},
         {"", "1 05 ABAB", [](Rig& r) { PipeTransferRecord p{.pipeNumber = 5, .buffer = Bytes(64, 0xAB), .bufferSize = 64}; r.link.WritePipe(p);
              const auto l = r.sim.log(); return std::to_string(l.size()) + " " + HexByte(l[0].pipe) + " " + HexByte(l[0].data[0]) + HexByte(l[0].data[63]); }},
     };

@@ -75,7 +75,7 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     // Closed early: transfers go on to the board, the file stays as it was.
     r.sim.plug();
     r.cap->close();
-    r.board.Write_PORTA(0x03);
+    ASSERT_TRUE(r.board.Write_PORTA(0x03));
     EXPECT_EQ(r.sim.port('A'), 0x03);
     r.cap->close();
     const auto part = [&](int from, int to) { return Bytes(&bytes[0] + from, &bytes[0] + to); };

@@ -360,8 +360,7 @@ void RegisterPanels::WriteRegCommand_Click() {
                              .arg(dataBox_->text()));
         return;
     }
-    board_.WriteByte_AFE(*address, *value);
-    if (board_.link().halted()) return;
+    if (!board_.WriteByte_AFE(*address, *value)) return;
     boxes_[*address]->setText(dataBox_->text());
 }
 

@@ -1,8 +1,8 @@
 #include "debug_controls.h"
 
-#include "ui/twips.h"
 #include "device/textnum.h"
 #include "tools/download.h"
+#include "ui/twips.h"
 
 #include <QEvent>
 #include <QFile>
@@ -214,7 +214,7 @@ void DebugControls::tell(const QString& text) {
     prompts_.message(debug3_ ? debug3_ : debug1_, Prompts::Icon::Warning, kProgramTitle, text);
 }
 
-void DebugControls::writePort(QLineEdit* data, const char* port, void (Board::*write)(int)) {
+void DebugControls::writePort(QLineEdit* data, const char* port, bool (Board::*write)(int)) {
     if (!data) return;
     const QString text = data->text();
     const auto value = ParseHexStrict(text.toStdString());
@@ -228,7 +228,8 @@ void DebugControls::writePort(QLineEdit* data, const char* port, void (Board::*w
                        .arg(text, port));
         return;
     }
-    (board_.*write)(*value);
+    // A failed write has been reported and the program is ending: nothing follows here.
+    (void)(board_.*write)(*value);
 }
 
 void DebugControls::WritePORTA_CMD_Click() {
@@ -241,13 +242,13 @@ void DebugControls::WritePORTB_CMD_Click() {
 void DebugControls::MuxChan_Click(int k) {
     if (k < 0 || k > 3) return;
     if (mux_[k]) mux_[k]->setChecked(true); // the group clears the other three
-    board_.TM6185Channel_Select(k);
+    (void)board_.TM6185Channel_Select(k);
 }
 
 void DebugControls::SQ7302Mode_Click(int k) {
     if (k < 0 || k > 3) return;
     if (sync_[k]) sync_[k]->setChecked(true);
-    board_.SQ7302Channel_Select(k);
+    (void)board_.SQ7302Channel_Select(k);
 }
 
 void DebugControls::ReadAFE_Click() {
@@ -272,7 +273,7 @@ void DebugControls::Command3_Click() {
         const QString text = registerBoxText_ ? registerBoxText_(boxIndex) : QString();
         data += HexByte(static_cast<std::uint8_t>(ParseHexLenient(text.toStdString()) & 0xFF));
     }
-    board_.WriteBurstI2C(kAfeI2cAddress, 0x06, 3, data);
+    (void)board_.WriteBurstI2C(kAfeI2cAddress, 0x06, 3, data);
 }
 
 void DebugControls::Command2_Click() {
@@ -303,7 +304,7 @@ void DebugControls::Download_Click() {
 }
 
 void DebugControls::WipeEEPROM_Click() {
-    board_.WriteByte_EEPROM(0, 0x00);
+    (void)board_.WriteByte_EEPROM(0, 0x00);
 }
 
 } // namespace korva

@@ -3,8 +3,8 @@
 // display check, the bitstream download, the data-pipe probe and the EEPROM wipe.
 #pragma once
 
-#include "ui/prompts.h"
 #include "device/board.h"
+#include "ui/prompts.h"
 
 #include <QObject>
 #include <QString>
@@ -52,7 +52,7 @@ class DebugControls : public QObject {
   private:
     void buildDebug1(QWidget* page);
     void buildDebug3(QWidget* page);
-    void writePort(QLineEdit* box, const char* port, void (Board::*write)(int));
+    void writePort(QLineEdit* box, const char* port, bool (Board::*write)(int));
     void tell(const QString& text);
 
     Board& board_;
