@@ -62,28 +62,36 @@ UsbBoardList ListUsbBoards(const MatchEntry& match) {
         libusb_device_descriptor d{};
         if (libusb_get_device_descriptor(device, &d) != LIBUSB_SUCCESS) continue;
         if (d.idVendor != match.vendorId || d.idProduct != match.productId) continue;
-        UsbBoard board;
-        board.bus = libusb_get_bus_number(device);
-        board.address = libusb_get_device_address(device);
-        board.port = portPath(device);
-        board.vendorId = d.idVendor;
-        board.productId = d.idProduct;
         libusb_device_handle* handle = nullptr;
-        board.accessible = libusb_open(device, &handle) == LIBUSB_SUCCESS;
-        if (handle) {
-            unsigned char serial[128];
-            const int len = d.iSerialNumber == 0
-                                ? 0
-                                : libusb_get_string_descriptor_ascii(handle, d.iSerialNumber,
-                                                                     serial, sizeof serial);
-            if (len > 0) board.serial.assign(reinterpret_cast<char*>(serial), std::size_t(len));
-            libusb_close(handle);
-        }
+        const bool accessible = libusb_open(device, &handle) == LIBUSB_SUCCESS;
+        UsbBoard board = DescribeUsbDevice(device, accessible ? handle : nullptr);
+        board.accessible = accessible;
+        if (handle) libusb_close(handle);
         result.boards.push_back(std::move(board));
     }
     libusb_free_device_list(list, 1);
     libusb_exit(ctx);
     return result;
+}
+
+UsbBoard DescribeUsbDevice(libusb_device* device, libusb_device_handle* handle) {
+    UsbBoard board;
+    board.bus = libusb_get_bus_number(device);
+    board.address = libusb_get_device_address(device);
+    board.port = portPath(device);
+    libusb_device_descriptor d{};
+    if (libusb_get_device_descriptor(device, &d) != LIBUSB_SUCCESS) return board;
+    board.vendorId = d.idVendor;
+    board.productId = d.idProduct;
+    if (handle && d.iSerialNumber != 0) {
+        unsigned char serial[128];
+        const int len =
+            libusb_get_string_descriptor_ascii(handle, d.iSerialNumber, serial, sizeof serial);
+        // A serial number is shown in titles and lists: control bytes are no part of it.
+        for (int i = 0; i < len; ++i)
+            board.serial += serial[i] < 0x20 || serial[i] == 0x7F ? '?' : char(serial[i]);
+    }
+    return board;
 }
 
 bool UsbBoardMatches(const UsbBoard& board, std::string_view id) {

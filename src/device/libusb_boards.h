@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+struct libusb_device;
+struct libusb_device_handle;
+
 namespace korva {
 
 struct UsbBoard {
@@ -31,6 +34,10 @@ struct UsbBoardList {
 // opened for a moment, to learn whether this user may open it and to read its serial
 // number; none is claimed.
 UsbBoardList ListUsbBoards(const MatchEntry& match);
+
+// What a device says of itself: bus, address, port path and identifiers, and with an open
+// handle its serial number (accessible is left false; the caller knows).
+UsbBoard DescribeUsbDevice(libusb_device* device, libusb_device_handle* handle);
 
 // Whether `id` names the board: its serial number, its port path ("1-2.3"), or its bus
 // and device address as "BUS:ADDR" in decimal ("1:5" or "001:005").

@@ -42,6 +42,7 @@ std::string where(libusb_device* device) {
 struct LibusbLayer::OpenDevice {
     libusb_device* device = nullptr; // referenced
     libusb_device_handle* handle = nullptr;
+    UsbBoard board; // where it is, its identifiers and serial number
     int interfaceNumber = 0;
     bool claimed = false;
     // Pipe tables of the interface's alternate settings, by alternate setting number.
@@ -212,9 +213,6 @@ void LibusbLayer::processQueued() {
 }
 
 void LibusbLayer::arrived(libusb_device* device) {
-    if (onlyBus_ != 0 && (libusb_get_bus_number(device) != onlyBus_ ||
-                          libusb_get_device_address(device) != onlyAddress_))
-        return;
     {
         // A board present at registration may be reported twice (enumeration and arrival).
         std::lock_guard lock(devicesMutex_);
@@ -226,9 +224,17 @@ void LibusbLayer::arrived(libusb_device* device) {
     if (r != LIBUSB_SUCCESS) {
         open->handle = nullptr;
         TraceMsg("LibusbLayer: libusb_open (" + where(device) + ") failed: " + errorName(r));
+        UsbBoard board = DescribeUsbDevice(device, nullptr);
+        if (filter_ && !filter_(board)) return; // not a board of ours: nothing to say
         if (r == LIBUSB_ERROR_ACCESS && !permissionNoticeGiven_.exchange(true) && onNotice)
             onNotice(permissionNotice(match_));
         return;
+    }
+    open->board = DescribeUsbDevice(device, open->handle);
+    open->board.accessible = true;
+    if (filter_ && !filter_(open->board)) {
+        TraceMsg("LibusbLayer: " + where(device) + " is not the board chosen; left alone");
+        return; // closed unclaimed when `open` goes
     }
     open->device = libusb_ref_device(device);
     r = libusb_claim_interface(open->handle, open->interfaceNumber);
@@ -303,6 +309,12 @@ void LibusbLayer::left(libusb_device* device) {
         if (events_.detach) events_.detach(id, events_.userData);
     }
     // The boards close here, or when a transfer still running on one of them ends.
+}
+
+std::optional<UsbBoard> LibusbLayer::identify(DeviceHandle device) {
+    auto open = find(device);
+    if (!open) return std::nullopt;
+    return open->board;
 }
 
 std::shared_ptr<LibusbLayer::OpenDevice> LibusbLayer::find(DeviceHandle device) {

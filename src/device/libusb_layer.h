@@ -17,15 +17,18 @@
 // transfers is left).
 #pragma once
 
+#include "libusb_boards.h"
 #include "usb_layer.h"
 
 #include <libusb.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -56,8 +59,21 @@ class LibusbLayer : public UsbLayer {
     // libusb's name and description of the error, "LIBUSB_ERROR_TIMEOUT: Operation timed out".
     std::string stat2Str(Status s) override;
 
+    // Before init: of the matching boards, claim only those the filter accepts. It is asked
+    // on the event thread for each arriving board, once the board is open (so that its
+    // serial number can be read) and before its interface is claimed; a board that cannot
+    // be opened is asked with `accessible` false and no serial number, and is only
+    // reported as such when the filter accepts it.
+    void setBoardFilter(std::function<bool(const UsbBoard&)> filter) {
+        filter_ = std::move(filter);
+    }
     // Before init: of the matching boards, open only the one at this bus and address.
-    void openOnly(int bus, int address) { onlyBus_ = bus, onlyAddress_ = address; }
+    void openOnly(int bus, int address) {
+        setBoardFilter(
+            [bus, address](const UsbBoard& b) { return b.bus == bus && b.address == address; });
+    }
+    // The board attached as `device`: where it is and its serial number.
+    std::optional<UsbBoard> identify(DeviceHandle device);
 
     // The message given (once per run) when a matching board cannot be opened for lack
     // of permission.
@@ -101,8 +117,7 @@ class LibusbLayer : public UsbLayer {
     std::vector<std::shared_ptr<const std::vector<PipeInfo>>> pipeTables_;
 
     std::atomic<bool> permissionNoticeGiven_{false};
-    int onlyBus_ = 0; // 0: every matching board
-    int onlyAddress_ = 0;
+    std::function<bool(const UsbBoard&)> filter_; // empty: every matching board
 };
 
 } // namespace korva

@@ -45,8 +45,8 @@ UmockdevBed::UmockdevBed() {
 }
 
 EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId,
-                             int address)
-    : bed_(bed) {
+                             int address, std::string serial)
+    : bed_(bed), serial_(std::move(serial)) {
     g_autofree gchar* node = g_strdup_printf("/dev/bus/usb/001/%03d", address);
     devnode = node;
     syspath_ = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(address - 1);
@@ -57,11 +57,12 @@ EmulatedBoard::EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint
         "P: %s\nE: DEVNAME=%s\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n"
         "E: BUSNUM=001\nE: DEVNUM=%03d\nE: PRODUCT=%04x/%04x/100\nA: busnum=1\nA: devnum=%d\n"
         "A: idVendor=%04x\nA: idProduct=%04x\nA: speed=480\nA: bConfigurationValue=1\n"
-        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x000100000001"
+        "A: bNumConfigurations=1\nH: descriptors=1201000200000040%02x%02x%02x%02x00010000%02x01"
         "09022e0001010080320904000004ff000000070502020002000705820200020007050502000200"
         "07058502000200\n",
         syspath_.c_str() + 4, devnode.c_str(), address, vendorId, productId, address, vendorId,
-        productId, vendorId & 0xFF, vendorId >> 8, productId & 0xFF, productId >> 8);
+        productId, vendorId & 0xFF, vendorId >> 8, productId & 0xFF, productId >> 8,
+        serial_.empty() ? 0 : 3);
     record_ = record;
     g_assert_cmpint(::mkfifo((bed_.root + devnode).c_str(), 0666), ==, 0);
     fifo_ = ::open((bed_.root + devnode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
@@ -146,6 +147,7 @@ void EmulatedBoard::submit(Client& c, UMockdevIoctlData* arg) {
                                                      static_cast<gsize>(u.buffer_length), nullptr));
     const std::uint8_t ep = u.endpoint;
     const bool out = (ep & 0x80) == 0;
+    if (u.type == USBDEVFS_URB_TYPE_CONTROL) return control(c, urb);
     if (u.type != USBDEVFS_URB_TYPE_BULK || (!out && ep != 0x82))
         return finish(c, urb, -EPIPE); // no control request is understood; other IN pipes stall
     const auto* p = urb.buffer ? urb.buffer->data : nullptr;
@@ -159,6 +161,31 @@ void EmulatedBoard::submit(Client& c, UMockdevIoctlData* arg) {
     const bool stall = ep == 0x05 && failDataOutAt > 0 && --failDataOutAt == 0;
     if (ep == 0x05) mostDataOutInFlight = std::max(mostDataOutInFlight.load(), ++dataOutInFlight_);
     finish(c, urb, stall ? -EPIPE : 0);
+}
+
+// The string descriptors of the serial number: GET_DESCRIPTOR(STRING) for the language list
+// (index 0) and for the serial number (index 3), in UTF-16LE after the 8-byte setup packet.
+void EmulatedBoard::control(Client& c, Urb urb) {
+    usbdevfs_urb& u = urbOf(urb.urb);
+    std::uint8_t* p = urb.buffer ? urb.buffer->data : nullptr;
+    if (!p || u.buffer_length < 8 || serial_.empty() || p[0] != 0x80 || p[1] != 0x06 ||
+        p[3] != 0x03)
+        return finish(c, urb, -EPIPE);
+    std::vector<std::uint8_t> d;
+    if (p[2] == 0) {
+        d = {4, 3, 0x09, 0x04}; // English (United States)
+    } else if (p[2] == 3) {
+        d = {std::uint8_t(2 + 2 * serial_.size()), 3};
+        for (char ch : serial_)
+            d.insert(d.end(), {std::uint8_t(ch), 0});
+    } else {
+        return finish(c, urb, -EPIPE);
+    }
+    const int length = std::min<int>({int(d.size()), p[6] | p[7] << 8, u.buffer_length - 8});
+    std::memcpy(p + 8, d.data(), std::size_t(length));
+    u.status = 0;
+    u.actual_length = length;
+    c.reapable.push_back(urb);
 }
 
 int EmulatedBoard::discard(Client& c, UMockdevIoctlData* arg) {

@@ -34,13 +34,16 @@ struct UmockdevBed {
     UmockdevBed();
 };
 
-// A high-speed device on bus 1 with interface 0 and bulk pipes 0x02, 0x82, 0x05, 0x85.
-// It answers every command on 0x02 with ReplyFor(command) on 0x82; other IN pipes stall.
+// A high-speed device on bus 1 with interface 0 and bulk pipes 0x02, 0x82, 0x05, 0x85, at
+// port 1-(address - 1). It answers every command on 0x02 with ReplyFor(command) on 0x82;
+// other IN pipes stall. With a serial number it answers the requests for its string
+// descriptors on the control pipe; every other control request stalls.
 class EmulatedBoard {
   public:
     using Packet = std::pair<int, std::vector<std::uint8_t>>; // endpoint, data
 
-    EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId, int address);
+    EmulatedBoard(UmockdevBed& bed, std::uint16_t vendorId, std::uint16_t productId, int address,
+                  std::string serial = {});
     ~EmulatedBoard(); // not copied: it holds a mutex
 
     // Adds the device (udev "add"), unless it is in; again after unplug() for a replug.
@@ -71,12 +74,14 @@ class EmulatedBoard {
 
     void handle(UMockdevIoctlClient* client);
     void submit(Client& c, UMockdevIoctlData* arg);
+    void control(Client& c, Urb urb);
     int discard(Client& c, UMockdevIoctlData* arg);
     void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr);
     void updateFifo();
 
     UmockdevBed& bed_;
     std::string syspath_, record_; // the device in sysfs, its udev record
+    std::string serial_;
     int fifo_ = -1;
     UMockdevIoctlBase* handler_ = umockdev_ioctl_base_new();
 

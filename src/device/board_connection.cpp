@@ -1,0 +1,201 @@
+#include "board_connection.h"
+
+#include "capture_layer.h"
+#include "libusb_layer.h"
+#include "sim_board.h"
+
+#include <algorithm>
+
+namespace korva {
+
+std::string BoardIdentity::describe() const {
+    if (simulated) return "simulated board";
+    if (port.empty()) return "no board";
+    if (serial.empty()) return "board at port " + port;
+    return "board " + serial + " (port " + port + ")";
+}
+
+std::string BoardIdentity::key() const {
+    if (simulated) return "simulated";
+    return serial.empty() ? port : serial;
+}
+
+bool BoardIdentity::sameBoard(const BoardIdentity& other) const {
+    if (simulated || other.simulated) return simulated == other.simulated;
+    if (!serial.empty() && !other.serial.empty()) return serial == other.serial;
+    return !port.empty() && port == other.port;
+}
+
+BoardIdentity BoardIdentity::of(const UsbBoard& board) {
+    BoardIdentity id;
+    id.serial = board.serial;
+    id.port = board.port;
+    id.bus = board.bus;
+    id.address = board.address;
+    return id;
+}
+
+void BoardConnection::Sink::errMsg(std::int16_t code) {
+    if (target) target->errMsg(code);
+}
+
+namespace {
+
+// The board's own layer: the simulated board, or libusb for a USB board.
+std::unique_ptr<UsbLayer> makeBoardLayer(const BoardSelection& selection) {
+    if (selection.simulate) return std::make_unique<SimBoard>();
+    return std::make_unique<LibusbLayer>();
+}
+
+// A capture around the board's layer when one is asked for; its file is opened later.
+std::unique_ptr<CaptureLayer> makeCapture(const BoardSelection& selection, UsbLayer& inner) {
+    if (selection.capture.empty()) return nullptr;
+    return std::make_unique<CaptureLayer>(inner);
+}
+
+} // namespace
+
+BoardConnection::BoardConnection(BoardSelection selection)
+    : selection_(std::move(selection)), base_(makeBoardLayer(selection_)),
+      sim_(dynamic_cast<SimBoard*>(base_.get())), usb_(dynamic_cast<LibusbLayer*>(base_.get())),
+      capture_(makeCapture(selection_, *base_)),
+      top_(capture_ ? static_cast<UsbLayer*>(capture_.get()) : base_.get()),
+      link_(*top_, context_, sink_), board_(link_) {
+    context_.interfaceNumber = 0;
+    context_.alternateSetting = 0;
+    if (sim_) chosen_.simulated = true;
+    top_->onNotice = [this](const std::string& text) {
+        if (onNotice) onNotice(text);
+    };
+    if (usb_) usb_->setBoardFilter([this](const UsbBoard& b) { return accept(b); });
+}
+
+BoardConnection::~BoardConnection() {
+    close();
+    top_->onNotice = nullptr;
+}
+
+UsbBoardList BoardConnection::List(const MatchEntry& match) {
+    return ListUsbBoards(match);
+}
+
+BoardChoice BoardConnection::choose() {
+    using Problem = BoardChoice::Problem;
+    BoardChoice choice;
+    if (sim_) {
+        if (!selection_.device.empty()) {
+            choice.problem = Problem::Invalid;
+            choice.message = "--device chooses a USB board; it cannot go with --simulate";
+        }
+        return choice;
+    }
+    UsbBoardList list = List(selection_.match);
+    if (!list.error.empty()) {
+        choice.problem = Problem::UsbUnavailable;
+        choice.message = "no KORVA726EVAL board can be reached: " + list.error;
+        return choice;
+    }
+    choice.boards = std::move(list.boards);
+    const std::optional<std::string> id =
+        selection_.device.empty() ? std::nullopt : std::optional(selection_.device);
+    const UsbBoardChoice picked = ChooseUsbBoard(choice.boards, id, selection_.match);
+    if (!picked.index) {
+        choice.message = picked.error;
+        if (choice.boards.empty())
+            choice.problem = Problem::NoBoard;
+        else if (id && std::none_of(choice.boards.begin(), choice.boards.end(),
+                                    [&](const UsbBoard& b) { return UsbBoardMatches(b, *id); }))
+            choice.problem = Problem::NoMatch;
+        else
+            choice.problem = Problem::Several;
+        return choice;
+    }
+    const UsbBoard& board = choice.boards[*picked.index];
+    if (!board.accessible) {
+        choice.problem = Problem::NotAccessible;
+        choice.message = LibusbLayer::permissionNotice(selection_.match);
+        return choice;
+    }
+    choose(board);
+    return choice;
+}
+
+void BoardConnection::choose(const UsbBoard& board) {
+    std::lock_guard lock(m_);
+    chosen_ = BoardIdentity::of(board);
+}
+
+void BoardConnection::setErrorSink(ErrorSink& sink) {
+    sink_.target = &sink;
+}
+
+void BoardConnection::startCapture() {
+    if (capture_ && capture_->path().empty()) capture_->open(selection_.capture);
+}
+
+Status BoardConnection::open() {
+    if (driver_ != 0) return status::Success;
+    EventTable table;
+    table.userData = this;
+    table.attach = [](DeviceHandle h, void* self) {
+        return static_cast<BoardConnection*>(self)->attach(h);
+    };
+    table.detach = [](DeviceHandle h, void* self) {
+        static_cast<BoardConnection*>(self)->detach(h);
+    };
+    return top_->init(&driver_, selection_.match, table);
+}
+
+void BoardConnection::close() {
+    if (driver_ == 0) return;
+    top_->uninit(driver_);
+    driver_ = 0;
+}
+
+void BoardConnection::flush() {
+    top_->flush();
+}
+
+BoardIdentity BoardConnection::identity() const {
+    std::lock_guard lock(m_);
+    return chosen_;
+}
+
+bool BoardConnection::accept(const UsbBoard& board) {
+    std::lock_guard lock(m_);
+    const BoardIdentity arriving = BoardIdentity::of(board);
+    if (chosen_.none()) {
+        // Nothing was chosen (no board was there at start): the first one to come is it.
+        if (!board.accessible) return true; // its permission problem is worth telling
+        chosen_ = arriving;
+        return true;
+    }
+    return chosen_.sameBoard(arriving);
+}
+
+bool BoardConnection::attach(DeviceHandle device) {
+    if (!DeviceAttach(*top_, device, context_)) return false;
+    BoardIdentity now;
+    {
+        std::lock_guard lock(m_);
+        if (usb_) {
+            // The same board may come back at another bus address: keep where it is now.
+            if (const auto board = usb_->identify(device)) {
+                const std::string serial = chosen_.serial;
+                chosen_ = BoardIdentity::of(*board);
+                if (chosen_.serial.empty()) chosen_.serial = serial;
+            }
+        }
+        now = chosen_;
+    }
+    if (onEvent) onEvent(Event::Attached, now);
+    return true;
+}
+
+void BoardConnection::detach(DeviceHandle device) {
+    const bool ours = context_.handle.load() == device;
+    DeviceDetach(device, context_);
+    if (ours && onEvent) onEvent(Event::Detached, identity());
+}
+
+} // namespace korva

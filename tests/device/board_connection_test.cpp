@@ -1,0 +1,126 @@
+// The board connection over libusb, against two boards that umockdev emulates: the choice
+// of board by serial number, port path and BUS:ADDR, what it says when it cannot choose,
+// that only the chosen board is claimed, and that it stays with that board across a
+// replug while another board comes and goes.
+#include "device/board_connection.h"
+#include "support/recording_sink.h"
+#include "umockdev_board.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <tuple>
+
+using namespace korva;
+using namespace korva::test;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return condition();
+}
+
+// Board A at port 1-1 (bus 1, address 2), board B at port 1-2 (address 3), each with a
+// serial number; the connection is destroyed before the boards and the testbed.
+struct TwoBoards {
+    UmockdevBed bed;
+    EmulatedBoard a{bed, kDefaultVendorId, kProductId, 2, "K726-A"};
+    EmulatedBoard b{bed, kDefaultVendorId, kProductId, 3, "K726-B"};
+    RecordingSink sink;
+};
+
+using Problem = BoardChoice::Problem;
+
+} // namespace
+
+TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
+    const struct {
+        const char* device;
+        int plugged; // 0 none, 1 board A only, 2 both
+        Problem problem;
+        const char* identity; // what the connection says it drives once open
+        int claimsA, claimsB;
+    } rows[] = {
+        {"K726-B", 2, Problem::None, "board K726-B (port 1-2)", 0, 1},
+        {"1-1", 2, Problem::None, "board K726-A (port 1-1)", 1, 0},
+        {"1:3", 2, Problem::None, "board K726-B (port 1-2)", 0, 1},
+        {"001:002", 2, Problem::None, "board K726-A (port 1-1)", 1, 0},
+        {"", 1, Problem::None, "board K726-A (port 1-1)", 1, 0},
+        {"", 2, Problem::Several, "no board", 0, 0},
+        {"K726-C", 2, Problem::NoMatch, "no board", 0, 0},
+        {"", 0, Problem::NoBoard, "no board", 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("--device '") + row.device + "', " + std::to_string(row.plugged) +
+                     " plugged");
+        TwoBoards t;
+        if (row.plugged >= 1) t.a.plug();
+        if (row.plugged >= 2) t.b.plug();
+        {
+            BoardSelection selection;
+            selection.device = row.device;
+            BoardConnection connection(selection);
+            connection.setErrorSink(t.sink);
+            const BoardChoice choice = connection.choose();
+            EXPECT_EQ(choice.problem, row.problem) << choice.message;
+            if (row.problem == Problem::Several) {
+                EXPECT_TRUE(choice.message.find("serial K726-A") != std::string::npos &&
+                            choice.message.find("serial K726-B") != std::string::npos)
+                    << choice.message;
+            }
+            if (choice.ok()) {
+                ASSERT_EQ(connection.open(), status::Success);
+                EXPECT_TRUE(connection.attached());
+                EXPECT_TRUE(connection.board().WriteByte_AFE(0x06, 0x80));
+            }
+            EXPECT_EQ(connection.identity().describe(), row.identity);
+        }
+        EXPECT_EQ(std::tuple(t.a.claims.load(), t.b.claims.load()),
+                  std::tuple(row.claimsA, row.claimsB));
+        // The write went to the chosen board alone.
+        EXPECT_EQ(t.a.received().size() + t.b.received().size(), row.problem == Problem::None);
+    }
+}
+
+TEST(BoardConnection, StaysWithItsBoardAcrossAReplugWhileAnotherComesAndGoes) {
+    TwoBoards t;
+    t.b.plug();
+    BoardSelection selection;
+    selection.device = "K726-B";
+    BoardConnection connection(selection);
+    connection.setErrorSink(t.sink);
+    std::mutex m;
+    std::vector<std::string> events;
+    connection.onEvent = [&](BoardConnection::Event e, const BoardIdentity& id) {
+        std::lock_guard lock(m);
+        events.push_back((e == BoardConnection::Event::Attached ? "+" : "-") + id.key());
+    };
+    ASSERT_TRUE(connection.choose().ok());
+    ASSERT_EQ(connection.open(), status::Success);
+
+    t.b.unplug();
+    ASSERT_TRUE(waitFor([&] { return !connection.attached(); }));
+    t.a.plug(); // another board arrives while ours is away: it is not taken
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(connection.attached());
+    t.b.plug();
+    ASSERT_TRUE(waitFor([&] { return connection.attached(); }));
+    EXPECT_TRUE(connection.board().WriteByte_AFE(0x06, 0x80));
+    EXPECT_EQ(std::tuple(t.a.claims.load(), t.b.claims.load(), t.b.received().size(),
+                         connection.identity().describe()),
+              std::tuple(0, 2, std::size_t{1}, std::string("board K726-B (port 1-2)")));
+
+    t.b.unplug(); // an exchange while it is away fails as "not found"
+    ASSERT_TRUE(waitFor([&] { return !connection.attached(); }));
+    EXPECT_FALSE(connection.board().WriteByte_AFE(0x06, 0x81));
+    std::lock_guard lock(m);
+    EXPECT_EQ(std::tuple(events, t.sink.codes),
+              std::tuple(std::vector<std::string>{"+K726-B", "-K726-B", "+K726-B", "-K726-B"},
+                         std::vector<std::int16_t>{0}));
+}
