@@ -18,6 +18,37 @@ std::uint8_t checkedByte(const char* operation, const char* what, int v) {
 
 } // namespace
 
+const char* OperationName(std::uint8_t op) {
+    switch (op) {
+    case opcode::ReadBurstI2C:
+        return "ReadBurstI2C";
+    case opcode::WriteBurstI2C:
+        return "WriteBurstI2C";
+    case opcode::ReadByteAfe:
+        return "ReadByte_AFE";
+    case opcode::WriteByteAfe:
+        return "WriteByte_AFE";
+    case opcode::SyncSeparatorMode:
+        return "SQ7302Channel_Select";
+    case opcode::MuxChannel:
+        return "TM6185Channel_Select";
+    case opcode::ReadByteFpga:
+        return "ReadByte_FPGA";
+    case opcode::WriteByteFpga:
+        return "WriteByte_FPGA";
+    case opcode::WritePortA:
+        return "Write_PORTA";
+    case opcode::WritePortB:
+        return "Write_PORTB";
+    case opcode::WritePortE:
+        return "Write_PORTE";
+    case opcode::WriteEeprom:
+        return "WriteByte_EEPROM";
+    default:
+        return nullptr;
+    }
+}
+
 ExchangeResult Board::readBurst(int deviceAddress, int Address, int Length) {
     const auto dev = checkedByte("ReadBurstI2C", "device address", deviceAddress);
     const auto addr = checkedByte("ReadBurstI2C", "register address", Address);

@@ -27,6 +27,9 @@ constexpr std::uint8_t WritePortE = 0x70;
 constexpr std::uint8_t WriteEeprom = 0x80;
 } // namespace opcode
 
+// The program's name of an operation by its opcode ("WriteByte_AFE"); null when unknown.
+const char* OperationName(std::uint8_t op);
+
 constexpr std::uint8_t kAfeI2cAddress = 0x4C;
 constexpr int kMaxBurstRead = 64;  // registers in one burst read
 constexpr int kMaxBurstWrite = 60; // registers in one burst write

@@ -137,6 +137,14 @@ ExchangeResult CommandLink::ExchangeCommand(std::initializer_list<std::uint8_t> 
 
 ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle style,
                                             bool clearBeforeRead, const ExchangeUse& use) {
+    bool sent = false;
+    ExchangeResult result = exchange(packet, style, clearBeforeRead, use, sent);
+    if (sent && observer_) observer_->exchanged(packet, result);
+    return result;
+}
+
+ExchangeResult CommandLink::exchange(const Packet& packet, CheckStyle style, bool clearBeforeRead,
+                                     const ExchangeUse& use, bool& sent) {
     ExchangeResult result;
     if (halted_) return result; // the program is ending: nothing more goes out
 
@@ -165,6 +173,8 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
             fail(style, {use.describe(), s, "sending the command: " + Stat2Str(layer_, s)});
             return result;
         }
+    } else {
+        sent = true;
     }
 
     if (clearBeforeRead) result.reply.fill(0);

@@ -89,6 +89,15 @@ struct ExchangeUse {
     std::string describe() const;
 };
 
+// Told of each command packet that went out on the command pipe, with the result of its
+// exchange (the window's write log listens here). Called on the thread of the exchange,
+// after it, even when its reply failed.
+class ExchangeObserver {
+  public:
+    virtual ~ExchangeObserver() = default;
+    virtual void exchanged(const Packet& command, const ExchangeResult& result) = 0;
+};
+
 class CommandLink {
   public:
     CommandLink(UsbLayer& layer, DeviceContext& context, ErrorSink& sink)
@@ -126,8 +135,12 @@ class CommandLink {
 
     UsbLayer& layer() { return layer_; }
     DeviceContext& context() { return context_; }
+    // One observer at most; null for none.
+    void setObserver(ExchangeObserver* observer) { observer_ = observer; }
 
   private:
+    ExchangeResult exchange(const Packet& packet, CheckStyle style, bool clearBeforeRead,
+                            const ExchangeUse& use, bool& sent);
     void pipeTransfer(PipeTransferRecord& record, bool read);
     void fail(CheckStyle style, LinkFailure failure);
 
@@ -136,6 +149,7 @@ class CommandLink {
     ErrorSink& sink_;
     bool halted_ = false;
     std::optional<LinkFailure> lastFailure_;
+    ExchangeObserver* observer_ = nullptr;
 };
 
 } // namespace korva
