@@ -14,6 +14,16 @@
 --    0x02 that is exactly a command (64 bytes, a known opcode, counts within the packet,
 --    zero padding); from then on its replies and data-pipe packets are decoded too.
 -- Operations carry the names the program gives them (WriteByte_AFE, ReadBurstI2C, ...).
+--
+-- The USB dissector's payload stays its own: it still lists every packet's bytes as
+-- usb.capdata ("Leftover Capture Data"), which scripts read with
+-- `tshark -T fields -e usb.endpoint_address -e usb.capdata`. The board's entry in the
+-- vendor:product table and the heuristic only note what each payload is and decline it; the
+-- protocol's tree and columns are added by a postdissector, run on the whole frame after
+-- the USB dissector. (A postdissector could read usb.capdata with a field extractor, but
+-- extractors are filled only on passes that build a protocol tree, and tshark -2's first
+-- pass or Wireshark's first pass without a display filter build none: the commands and
+-- replies, which are paired on the first pass, would never be seen there.)
 
 local korva = Proto("korva726", "KORVA726EVAL board protocol")
 
@@ -172,7 +182,7 @@ forget_all()
 korva.init = forget_all -- a new capture file
 
 -- The endpoint (with its direction bit) and the device ("bus.device") of a USB frame, from
--- the addresses the USB dissector sets: field extractors are empty on tshark's first pass.
+-- the addresses the USB dissector sets (on every pass, unlike field extractors).
 local function usb_ends(pinfo)
     local out = pinfo.p2p_dir == 0
     local device = tostring(out and pinfo.dst or pinfo.src):match("^(%d+%.%d+)%.%d+$")
@@ -227,10 +237,15 @@ local function classify(tvb, pinfo, by_product)
     return nil
 end
 
-local function frame_record(tvb, pinfo, by_product)
+-- Notes what the payload the USB dissector hands over is, once per frame, with where it
+-- lies in the frame for the postdissector: the USB dissector's header comes before it.
+local function note_payload(tvb, pinfo, by_product)
     local n = pinfo.number
-    if frames[n] == nil then frames[n] = classify(tvb, pinfo, by_product) or false end
-    return frames[n] or nil
+    if frames[n] == nil then
+        local rec = classify(tvb, pinfo, by_product)
+        if rec then rec.payload_at, rec.payload_len = tvb:offset(), tvb:len() end
+        frames[n] = rec or false
+    end
 end
 
 ---------------------------------------------------------------------------------------------
@@ -397,21 +412,28 @@ end
 ---------------------------------------------------------------------------------------------
 -- Registration
 
-local function heuristic(tvb, pinfo, tree)
-    local rec = frame_record(tvb, pinfo, false)
-    if not rec then return false end
-    show(tvb, pinfo, tree, rec)
-    return true
+-- Both ways in from the USB dissector note the payload and decline it, so that the USB
+-- dissector goes on to show it as usb.capdata.
+local function heuristic(tvb, pinfo)
+    note_payload(tvb, pinfo, false)
+    return false
 end
-
-function korva.dissector(tvb, pinfo, tree)
-    local rec = frame_record(tvb, pinfo, true)
-    if not rec then return 0 end
-    show(tvb, pinfo, tree, rec)
-    return tvb:len()
-end
-
 korva:register_heuristic("usb.bulk", heuristic)
+
+-- korva.dissector has two roles. The USB dissector calls it through the vendor:product table
+-- with the payload that follows its header (so never from the frame's first byte): it notes
+-- the payload and declines it. As the postdissector it is handed the whole frame and shows
+-- what was noted for that frame, if anything.
+function korva.dissector(tvb, pinfo, tree)
+    if tvb:offset() ~= 0 or tvb:len() ~= pinfo.caplen then
+        note_payload(tvb, pinfo, true)
+        return 0
+    end
+    local rec = frames[pinfo.number]
+    if not rec or rec.payload_at + rec.payload_len > tvb:len() then return 0 end
+    show(tvb(rec.payload_at, rec.payload_len):tvb(), pinfo, tree, rec)
+end
+register_postdissector(korva)
 
 local products = DissectorTable.get("usb.product")
 local registered

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Wireshark dissector read through tshark: korva726ctl's captures of each command on
-the simulated board, every packet's decoded fields checked against the capture's bytes;
-and captures written here for what the program never sends (short replies, unknown
-opcodes, traffic of other devices).
+the simulated board, every packet's decoded fields and its usb.capdata checked against the
+capture's bytes; and captures written here for what the program never sends (short replies,
+unknown opcodes, traffic of other devices).
 
 dissector_test.py KORVA726CTL KORVA726_LUA     (exit 77: skipped, tshark is missing)
 """
@@ -34,8 +34,10 @@ COMMANDS = {
     0x70: ("Write_PORTE", [("value", 1)], 0),
     0x80: ("WriteByte_EEPROM", [("address", 2), ("value", 1)], 0),
 }
-FIELDS = ["operation", "opcode", "i2c_address", "register", "count", "value", "channel", "mode",
-          "port", "address", "data", "reply_values", "index", "offset", "command_in", "reply_in"]
+FIELDS = ["korva726." + f for f in
+          ["operation", "opcode", "i2c_address", "register", "count", "value", "channel", "mode",
+           "port", "address", "data", "reply_values", "index", "offset", "command_in",
+           "reply_in"]] + ["usb.capdata"]
 DECIMAL = {"count", "channel", "mode", "index", "offset", "command_in", "reply_in"}
 
 
@@ -63,7 +65,7 @@ def expected_fields(records):
     """What each frame decodes to, worked out from the bytes alone."""
     frames, command, bitstream = {}, None, None
     for frame, endpoint, data in records:
-        f = frames.setdefault(frame, {})
+        f = frames.setdefault(frame, {"usb.capdata": data.hex()})
         if endpoint == 0x02:
             name, args, reads = COMMANDS[data[0]]
             f.update(operation=name, opcode=shown("opcode", data[0]))
@@ -95,7 +97,8 @@ def expected_fields(records):
             else:
                 f.update(index=str(bitstream), offset=str(64 * bitstream), data=data.hex())
                 bitstream += 1
-    return frames
+    return {frame: {k if "." in k else "korva726." + k: v for k, v in f.items()}
+            for frame, f in frames.items()}
 
 
 def tshark(capture, fields):
@@ -110,9 +113,9 @@ def tshark(capture, fields):
 
 
 def decoded(capture):
-    """The dissector's fields of each frame that has any, by frame number."""
+    """The dissector's fields and usb.capdata of each frame that has any, by frame number."""
     out = {}
-    for row in tshark(capture, ["korva726." + f for f in FIELDS]):
+    for row in tshark(capture, FIELDS):
         values = {f: v for f, v in zip(FIELDS, row[1:]) if v}
         if values:
             out[int(row[0])] = values
@@ -211,12 +214,14 @@ class Dissector(unittest.TestCase):
             with self.subTest(what):
                 capture = os.path.join(self.dir, "g.pcap")
                 write_pcap(capture, packets)
-                seen = []
-                for _, info, operation, *flags in tshark(
-                        capture, ["_ws.col.Info", "korva726.operation"] + warnings):
+                seen, capdata = [], []
+                for _, data, info, operation, *flags in tshark(
+                        capture, ["usb.capdata", "_ws.col.Info", "korva726.operation"] + warnings):
+                    capdata.append(data)
                     seen.append(" ".join([info] + [w for w, f in zip(warnings, flags) if f])
                                 if operation else None)
                 self.assertEqual(seen, shows)
+                self.assertEqual(capdata, [data.hex() for _, data, _ in packets], "usb.capdata")
 
 
 if __name__ == "__main__":
