@@ -4,9 +4,13 @@ the simulated board, every packet's decoded fields and its usb.capdata checked a
 capture's bytes; and captures written here for what the program never sends (short replies,
 unknown opcodes, traffic of other devices).
 
+tshark loads the dissector given here as its only copy, from a private global Lua plugin
+folder, whether or not the package (or a personal copy) is installed on this machine.
+
 dissector_test.py KORVA726CTL KORVA726_LUA     (exit 77: skipped, tshark is missing)
 """
 import os
+import re
 import shlex
 import shutil
 import struct
@@ -101,12 +105,47 @@ def expected_fields(records):
             for frame, f in frames.items()}
 
 
+def private_tshark(lua, root):
+    """How to run tshark so that it loads `lua` and no other copy of the dissector: a global
+    Lua plugin folder of its own holding a copy (WIRESHARK_PLUGIN_DIR, with the system's
+    compiled plugins linked in), and a home and configuration folder of its own, so that no
+    personal plugin or preference applies either. tshark ignores WIRESHARK_PLUGIN_DIR when
+    run by root, so root runs it as nobody. Returns the runner and the report of what it
+    loads, checked against `tshark -G plugins`."""
+    listed = subprocess.run(["tshark", "-G", "folders"], capture_output=True, text=True).stdout
+    system = dict(re.match(r"([^:]+):\s*(.*)", line).groups() for line in listed.splitlines())
+    plugins, home, config = (os.path.join(root, d) for d in ("lua", "home", "config"))
+    for d in (plugins, home, config):
+        os.makedirs(d)
+    shutil.copyfile(lua, os.path.join(plugins, "korva726.lua"))
+    compiled = system["Global Plugins"]
+    os.symlink(compiled, os.path.join(plugins, os.path.basename(compiled)))
+    os.chmod(root, 0o755)
+    env = dict(os.environ, WIRESHARK_PLUGIN_DIR=plugins, HOME=home, WIRESHARK_CONFIG_DIR=config)
+    root_runs = 0 in (os.getuid(), os.geteuid())
+    user = {"user": 65534, "group": 65534, "extra_groups": []} if root_runs else {}
+
+    def run(args, **kw):
+        return subprocess.run(args, env=env, capture_output=True, text=True, **user, **kw)
+
+    loaded = [line.split("\t")[-1] for line in run(["tshark", "-G", "plugins"]).stdout.splitlines()
+              if re.match(r"korva726\.lua\s", line)]
+    assert loaded == [os.path.join(plugins, "korva726.lua")], \
+        f"tshark loads these copies of the dissector: {loaded}"
+    others = [os.path.join(system[f], "korva726.lua")
+              for f in ("Global Lua Plugins", "Personal Lua Plugins")]
+    # tshark also reads Lua plugins from the personal configuration's plugins folder.
+    others += [os.path.join(system["Personal configuration"], "plugins", "korva726.lua")]
+    left_out = [path for path in others if os.path.exists(path)] or ["none installed"]
+    return run, (f"testing {lua}: tshark loads it from {plugins} as its only copy"
+                 f"{' (run as nobody)' if user else ''}; other copies: {', '.join(left_out)}")
+
+
 def tshark(capture, fields):
     """tshark's field output for every frame of the capture, with the dissector loaded."""
-    run = subprocess.run(
-        ["tshark", "-2", "-r", capture, "-X", "lua_script:" + LUA, "-T", "fields",
-         "-E", "separator=\t", "-E", "occurrence=a", "-e", "frame.number"]
-        + ["-e" + f for f in fields], capture_output=True, text=True, check=True)
+    run = TSHARK(["tshark", "-2", "-r", capture, "-T", "fields", "-E", "separator=\t",
+                  "-E", "occurrence=a", "-e", "frame.number"] + ["-e" + f for f in fields],
+                 check=True)
     errors = [line for line in run.stderr.splitlines() if "Running as user" not in line]
     assert not errors, "\n".join(errors)
     return [line.split("\t") for line in run.stdout.splitlines()]
@@ -145,6 +184,7 @@ class Dissector(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="korva-dissector-")
         self.addCleanup(shutil.rmtree, self.dir)
+        os.chmod(self.dir, 0o755) # tshark may run as nobody
 
     def test_every_packet_of_each_command_decodes_as_its_bytes_say(self):
         with open(os.path.join(self.dir, "mode_table.dat"), "wb") as f:
@@ -228,4 +268,12 @@ if __name__ == "__main__":
     if not shutil.which("tshark"):
         print("SKIPPED: tshark is not installed (scripts/install-deps installs it)")
         sys.exit(77)
-    unittest.main(argv=sys.argv[:1])
+    os.umask(0o022) # the captures korva726ctl writes are read by tshark, maybe as nobody
+    private = tempfile.mkdtemp(prefix="korva-tshark-")
+    try:
+        TSHARK, report = private_tshark(LUA, private)
+        print(report, flush=True)
+        passed = unittest.main(argv=sys.argv[:1], exit=False).result.wasSuccessful()
+    finally:
+        shutil.rmtree(private)
+    sys.exit(0 if passed else 1)
