@@ -99,6 +99,7 @@ void CaptureLayer::open(const std::string& path) {
         writing_.reserve(2 * kEarlyWriteBytes);
         stopping_ = false;
         recording_ = true;
+        described_.reset();
     }
     flusher_ = std::thread([this] { flusherLoop(); });
 }
@@ -150,6 +151,10 @@ std::uint8_t CaptureLayer::deviceNumber(DeviceHandle device) {
 }
 
 Status CaptureLayer::init(DriverHandle* driver, const MatchEntry& match, const EventTable& events) {
+    {
+        std::lock_guard lock(m_);
+        match_ = match;
+    }
     return inner_.init(driver, match, events);
 }
 
@@ -258,6 +263,7 @@ std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
                                    const std::uint8_t* buffer, std::uint32_t size,
                                    std::uint64_t urbId) {
     std::lock_guard lock(m_);
+    if (recording_) describeDevice(device);
     const std::uint64_t id = urbId != 0 ? urbId : nextUrb_++;
     if (!recording_) return id;
     if (endpoint & 0x80) // IN: the data comes with the completion
@@ -281,6 +287,29 @@ void CaptureLayer::complete(std::uint64_t urbId, DeviceHandle device, std::uint8
     else
         writeRecord(urbId, 'C', transferType, endpoint, device, nullptr, '>', errnoForStatus(s),
                     actual, nullptr, 0);
+}
+
+void CaptureLayer::describeDevice(DeviceHandle device) {
+    const std::uint8_t number = deviceNumber(device);
+    if (number == 0 || described_.test(number)) return;
+    described_.set(number);
+    // GET_DESCRIPTOR (device), 18 bytes; the answer: bLength, DEVICE, USB 2.00, class,
+    // subclass and protocol given per interface, 64-byte endpoint 0, idVendor, idProduct,
+    // bcdDevice 1.00, no strings, one configuration.
+    static constexpr std::uint8_t setup[8] = {0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 18, 0};
+    const auto lo = [](std::uint16_t v) { return static_cast<std::uint8_t>(v); };
+    const auto hi = [](std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); };
+    // clang-format off
+    const std::uint8_t descriptor[18] = {18, 1, 0x00, 0x02, 0, 0, 0, 64,
+                                         lo(match_.vendorId), hi(match_.vendorId),
+                                         lo(match_.productId), hi(match_.productId),
+                                         0x00, 0x01, 0, 0, 0, 1};
+    // clang-format on
+    const std::uint64_t id = nextUrb_++;
+    writeRecord(id, 'S', kControl, 0x80, device, setup, '<', kInProgress, sizeof descriptor,
+                nullptr, 0);
+    writeRecord(id, 'C', kControl, 0x80, device, nullptr, 0, 0, sizeof descriptor, descriptor,
+                sizeof descriptor);
 }
 
 void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,

@@ -3,7 +3,12 @@
 // The file uses link type 220 (LINKTYPE_USB_LINUX_MMAPPED), the format of Linux usbmon,
 // so that Wireshark and tshark decode it as USB traffic. Each transfer gives two records:
 // a submission ('S') carrying the OUT data and a completion ('C') carrying the IN data
-// and the transfer's status.
+// and the transfer's status. A device's first transfer in a file is preceded by the
+// GET_DESCRIPTOR (device) exchange that usbmon shows when a device enumerates, so that a
+// reader knows which device the traffic belongs to: Wireshark hands a device's transfers to
+// the dissector registered for its vendor and product. The descriptor carries the
+// identifiers the board was matched by (init's MatchEntry); its other fields are those of a
+// USB 2.0 device with vendor-defined interfaces.
 //
 // A transfer only queues its records in memory; a thread of the layer writes them to the
 // file at most kFlushDelay after the first one not yet written (it sleeps while nothing
@@ -15,6 +20,7 @@
 
 #include "usb_layer.h"
 
+#include <bitset>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -101,6 +107,8 @@ class CaptureLayer : public UsbLayer {
     void complete(std::uint64_t urbId, DeviceHandle device, std::uint8_t endpoint,
                   std::uint8_t transferType, Status s, const std::uint8_t* buffer,
                   std::uint32_t size, std::uint32_t transferred);
+    // Queues the device's descriptor exchange unless the file has it already (m_ held).
+    void describeDevice(DeviceHandle device);
     // Queues a record (m_ held).
     void writeRecord(std::uint64_t urbId, char type, std::uint8_t transferType,
                      std::uint8_t endpoint, DeviceHandle device, const std::uint8_t* setup,
@@ -114,6 +122,8 @@ class CaptureLayer : public UsbLayer {
     std::uint64_t nextUrb_ = 1;
     std::vector<std::uint8_t> queue_; // records as the file holds them
     bool recording_ = false;
+    MatchEntry match_;           // the identifiers the descriptor exchange shows
+    std::bitset<128> described_; // device numbers whose descriptor the file holds
     bool stopping_ = false;
     std::condition_variable wake_;
     std::string writeFailure_; // set when a write fails, until reported

@@ -33,7 +33,7 @@ struct Rig {
     CommandLink link{*cap, ctx, sink};
     Board board{link};
     DriverHandle driver = 0;
-    Rig() { EXPECT_EQ(cap->init(&driver, MatchEntry{}, MakeEventTable(*cap, ctx)), 0u); }
+    Rig() { EXPECT_EQ(cap->init(&driver, {0x1234, 0x5678}, MakeEventTable(*cap, ctx)), 0u); }
     // The records of the file, once the layer has closed it.
     std::vector<UsbRecord> records() { return cap.reset(), readCapture(file); }
 };
@@ -53,9 +53,9 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     // records out soon after.
     using Clock = std::chrono::steady_clock;
     for (auto end = Clock::now() + std::chrono::seconds(5);
-         readCapture(r.file).size() < 4 && Clock::now() < end;)
+         readCapture(r.file).size() < 6 && Clock::now() < end;)
         std::this_thread::sleep_for(CaptureLayer::kFlushDelay / 4);
-    ASSERT_EQ(readCapture(r.file).size(), 4u);
+    ASSERT_EQ(readCapture(r.file).size(), 6u); // the descriptor exchange and the read
     r.sim.timeOutTransfer(2);
     EXPECT_EQ(r.board.ReadFpga(0x01), std::nullopt);
     Bytes bytes(150);
@@ -96,7 +96,17 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
         {'S', 0x82, '<', -115, 64, 9, 0, {}}, {'C', 0x82, 0, -19, 0, 9, 0, {}},
     };
     // clang-format on
-    const auto c = r.records();
+    auto c = r.records();
+    // First the board's GET_DESCRIPTOR exchange, once, carrying the identifiers it was
+    // matched by; then the transfers.
+    ASSERT_GE(c.size(), 2u);
+    const Bytes setup{0x80, 6, 0, 1, 0, 0, 18, 0};
+    const Bytes descriptor{18, 1, 0, 2, 0, 0, 0, 64, 0x34, 0x12, 0x78, 0x56, 0, 1, 0, 0, 0, 1};
+    EXPECT_EQ(std::tuple(c[0].type, c[0].transferType, c[0].endpoint, c[0].device, c[0].setupFlag,
+                         c[0].setup, c[0].urbLength, c[1].type, c[1].id - c[0].id, c[1].status,
+                         c[1].data),
+              std::tuple('S', 2, 0x80, dev, '\0', setup, 18u, 'C', 0u, 0, descriptor));
+    c.erase(c.begin(), c.begin() + 2);
     std::vector<Row> got;
     std::int64_t last = 0;
     // clang-format off
@@ -110,7 +120,7 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     // What a user of Wireshark sees.
     if (std::system("tshark --version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "tshark is not installed (apt-get install tshark); libpcap read the file";
-    std::string shown;
+    std::string shown = "'S'\t0x80\t\n'C'\t0x80\t\n"; // the descriptor exchange
     char field[16];
     for (const auto& [type, endpoint, flag, status, length, id, device, data] : expected) {
         shown += (std::snprintf(field, sizeof field, "'%c'\t0x%02x\t", type, endpoint), field);
@@ -120,6 +130,7 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     }
     // clang-format on
     const std::string out = r.dir / "tshark.txt";
+    // The bytes stay in usb.capdata whether or not the board's dissector is installed.
     const std::string fields = " -T fields -e usb.urb_type -e usb.endpoint_address -e usb.capdata";
     ASSERT_EQ(std::system(
                   ("tshark -r '" + r.file + "'" + fields + " >'" + out + "' 2>/dev/null").c_str()),

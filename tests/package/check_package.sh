@@ -4,9 +4,10 @@
 # validators, lintian, and the programs started from the package unpacked into a temporary
 # root, where they must find the unpacked data.
 #
-# check_package.sh BUILD_DIR with-ctl|without-ctl     (exit 77: skipped, a tool is missing)
+# check_package.sh BUILD_DIR with-ctl|without-ctl WIRESHARK_PLUGINS
+#   (WIRESHARK_PLUGINS: the Lua plugin folder under the prefix; exit 77: skipped, a tool is missing)
 set -euo pipefail
-build=$1 ctl=$2
+build=$1 ctl=$2 plugins=$3
 
 for tool in cpack dpkg-deb lintian desktop-file-validate appstreamcli; do
     if ! command -v "$tool" >/dev/null; then
@@ -33,6 +34,7 @@ echo "built ${deb##*/}"
 expected=(
     usr/bin/korva726eval
     usr/lib/udev/rules.d/60-korva726eval.rules
+    "usr/$plugins/korva726.lua"
     usr/share/applications/korva726eval.desktop
     usr/share/doc/korva726eval/README.md
     usr/share/doc/korva726eval/changelog.gz
