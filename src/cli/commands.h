@@ -26,30 +26,88 @@ class Commands {
     // inScript: the commands come from a `run` script (no confirmation is asked there).
     Commands(Session& session, const GlobalOptions& options, bool inScript = false)
         : session_(session), options_(options), inScript_(inScript) {}
+    Commands(const Commands&) = delete;
+    Commands& operator=(const Commands&) = delete;
 
-    // Adds the subcommands (and `run` when asked) to `app`.
+    // Adds the subcommands (and `run` when asked) to `app`, their options bound to this
+    // object: it must outlive the app's parses.
     void addTo(CLI::App& app, bool withRun);
+    // Every command's options back to their defaults and no command chosen, so that the
+    // same app parses the next line of a script afresh.
+    void reset();
     // Carries out the command the parse chose. Throws CommandError.
     void run();
 
   private:
-    void on(CLI::App* sub, void (Commands::*action)());
+    // What each command's arguments and options are parsed into.
+    struct GetOptions {
+        std::string address, count;
+    };
+    struct SetOptions {
+        std::string address, value;
+        bool gang = false;
+    };
+    struct DumpOptions {
+        std::string format = "table";
+    };
+    struct FileOptions {
+        std::string file;
+    };
+    struct ModeApplyOptions {
+        std::string name, input;
+        bool csc = false;
+    };
+    struct DeSetOptions {
+        std::array<std::string, kDeCounts> counts;
+    };
+    struct CscOptions {
+        std::string state;
+    };
+    struct FpgaGetOptions {
+        std::string address;
+    };
+    struct FpgaSetOptions {
+        std::string address, value;
+    };
+    struct DownloadOptions {
+        std::string file;
+        bool yes = false;
+    };
+    struct RunOptions {
+        std::string file = "-";
+    };
+    struct Options {
+        GetOptions get;
+        SetOptions set;
+        DumpOptions dump;
+        FileOptions save, load;
+        ModeApplyOptions modeApply;
+        DeSetOptions deSet;
+        CscOptions csc;
+        FpgaGetOptions fpgaGet;
+        FpgaSetOptions fpgaSet;
+        DownloadOptions download;
+        RunOptions run;
+    };
+
+    // Makes `action` the command to run when the parse chooses `sub`.
+    void on(CLI::App* sub, std::function<void()> action);
     void list();
-    void get();
-    void set();
-    void dump();
-    void save();
-    void load();
+    void get(const GetOptions& o);
+    void set(const SetOptions& o);
+    void dump(const DumpOptions& o);
+    void save(const FileOptions& o);
+    void load(const FileOptions& o);
     void modeList();
-    void modeApply();
+    void modeApply(const ModeApplyOptions& o);
     void deGet();
-    void deSet();
-    void csc();
-    void fpgaGet();
-    void fpgaSet();
+    void deSet(const DeSetOptions& o);
+    void csc(const CscOptions& o);
+    void fpgaGet(const FpgaGetOptions& o);
+    void fpgaSet(const FpgaSetOptions& o);
     void fpgaDump();
-    void download();
-    void runScript();
+    void download(const DownloadOptions& o);
+    void runScript(const RunOptions& o);
     void print(const std::string& text) const;
     void printJson(const nlohmann::json& doc) const;
     void verbose(const std::string& text) const;
@@ -57,14 +115,8 @@ class Commands {
     Session& session_;
     const GlobalOptions& options_;
     bool inScript_;
-    void (Commands::*action_)() = nullptr;
-
-    std::string address_, count_, value_, file_, mode_, input_, state_;
-    std::string format_ = "table";
-    std::array<std::string, 4> de_;
-    bool gang_ = false;
-    bool csc_ = false;
-    bool yes_ = false;
+    Options o_;
+    std::function<void()> action_;
 };
 
 // The one line a parse error is told in. A word where a command belongs is named as an

@@ -3,6 +3,16 @@
 #include <cstdio>
 
 namespace korva::cli {
+namespace {
+
+// A count of a mode line or the DE window: a whole number as an integer, else as it is.
+nlohmann::json count(double v) {
+    return v == static_cast<double>(static_cast<long long>(v))
+               ? nlohmann::json(static_cast<long long>(v))
+               : nlohmann::json(v);
+}
+
+} // namespace
 
 std::string Hex(int v) {
     char buf[16];
@@ -47,6 +57,91 @@ nlohmann::json RegisterJson(int address, std::optional<std::uint8_t> value) {
     j["value"] = value ? nlohmann::json(*value) : nlohmann::json();
     j["value_hex"] = value ? nlohmann::json(Hex(*value)) : nlohmann::json();
     return j;
+}
+
+nlohmann::json RegistersJson(int first, const std::vector<std::optional<std::uint8_t>>& values) {
+    nlohmann::json regs = nlohmann::json::array();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        regs.push_back(RegisterJson(first + static_cast<int>(i), values[i]));
+    return {{"registers", regs}};
+}
+
+nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const UsbBoard& b : boards)
+        list.push_back({{"bus", b.bus},
+                        {"address", b.address},
+                        {"port", b.port},
+                        {"vendor_id", b.vendorId},
+                        {"product_id", b.productId},
+                        {"serial", b.serial.empty() ? nlohmann::json() : nlohmann::json(b.serial)},
+                        {"accessible", b.accessible}});
+    return {{"boards", list}};
+}
+
+nlohmann::json SimulatedBoardJson() {
+    return {{"boards", {{{"simulated", true}, {"accessible", true}}}}};
+}
+
+nlohmann::json WritesJson(const std::vector<AfeWrite>& writes) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const AfeWrite& w : writes)
+        list.push_back({{"address", w.address},
+                        {"address_hex", Hex(w.address)},
+                        {"written", w.written},
+                        {"written_hex", Hex(w.written)},
+                        {"read_back", w.readBack},
+                        {"read_back_hex", Hex(w.readBack)},
+                        {"matched", w.matches()}});
+    return {{"writes", list}};
+}
+
+nlohmann::json SavedJson(const std::string& file) {
+    return {{"file", file}, {"registers", kAfeRegisterCount}};
+}
+
+nlohmann::json LoadedJson(const std::string& file, const DumpValues& values) {
+    nlohmann::json left = nlohmann::json::array();
+    for (int a = 0; a < kAfeRegisterCount; ++a)
+        if (!values[static_cast<std::size_t>(a)]) left.push_back(a);
+    return {{"file", file},
+            {"written", kAfeRegisterCount - static_cast<int>(left.size())},
+            {"left_as_they_were", left}};
+}
+
+nlohmann::json ModesJson(const std::string& path, const std::vector<ModeLine>& modes) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ModeLine& m : modes)
+        list.push_back({{"name", m.name},
+                        {"hstart", count(m.hStart)},
+                        {"hstop", count(m.hStop)},
+                        {"vstart", count(m.vStart)},
+                        {"vstop", count(m.vStop)},
+                        {"pll_htotal", count(m.pllHtotal)}});
+    return {{"file", path}, {"modes", list}};
+}
+
+nlohmann::json ModeAppliedJson(const std::string& mode, const Connector& connector,
+                               bool switchConverter) {
+    return {{"mode", mode},
+            {"input", connector.caption},
+            {"csc", switchConverter ? nlohmann::json(connector.converterOn ? "on" : "off")
+                                    : nlohmann::json()}};
+}
+
+nlohmann::json DeWindowJson(const DeWindow& window) {
+    return {{"hstart", count(window[kHStart])},
+            {"hstop", count(window[kHStop])},
+            {"vstart", count(window[kVStart])},
+            {"vstop", count(window[kVStop])}};
+}
+
+nlohmann::json ConverterJson(bool on) {
+    return {{"csc", on ? "on" : "off"}};
+}
+
+nlohmann::json DownloadJson(const std::string& file, std::uint64_t dataPackets) {
+    return {{"file", file}, {"data_packets", dataPackets}};
 }
 
 } // namespace korva::cli
