@@ -1,5 +1,8 @@
 #include "commands.h"
 
+#include "script.h"
+#include "stop.h"
+
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
 #include "tools/download.h"
@@ -7,15 +10,16 @@
 #include "video/mode_setup.h"
 #include "video/mode_table.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 
 namespace korva::cli {
 namespace {
@@ -24,20 +28,21 @@ CommandError usage(const std::string& message) {
     return CommandError(kUsage, message);
 }
 
-// A number as C reads it (strtol, base 0): 0x hex, a leading 0 octal, else decimal.
+// A number as C reads it (strtol, base 0): 0x hex, a leading 0 octal, else decimal. The
+// whole text must be the number: strtol stops at a NUL that the string may hold.
 long number(const std::string& text, const std::string& what) {
     errno = 0;
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || errno == ERANGE)
-        throw usage(what + " \"" + text + "\" is not a number");
+    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
+        throw usage(what + " " + Quoted(text) + " is not a number");
     return v;
 }
 
 long inRange(const std::string& text, const std::string& what, long low, long high, bool hex) {
     const long v = number(text, what);
     if (v < low || v > high)
-        throw usage(what + " " + text + " is outside " +
+        throw usage(what + " " + Shown(text) + " is outside " +
                     (hex ? Hex(static_cast<int>(low)) + ".." + Hex(static_cast<int>(high))
                          : std::to_string(low) + ".." + std::to_string(high)));
     return v;
@@ -68,11 +73,19 @@ LoadedTable modeTable(bool verbose) {
                                          "folder");
     LoadedTable t{where.path, ReadModeTable(where.path)};
     if (verbose) {
-        if (!where.note.empty()) std::fprintf(stderr, "korva726ctl: %s\n", where.note.c_str());
+        if (!where.note.empty()) Say(where.note);
         for (const std::string& p : t.table.problems)
-            std::fprintf(stderr, "korva726ctl: %s: %s\n", where.path.c_str(), p.c_str());
+            Say(where.path + ": " + p);
     }
     return t;
+}
+
+// A file name as given; one holding a NUL would reach the system cut short, naming
+// another file.
+const std::string& fileName(const std::string& name) {
+    if (name.find('\0') != std::string::npos)
+        throw usage("the file name " + Quoted(name, 200) + " holds a NUL byte");
+    return name;
 }
 
 std::string modeName(const std::string& line) {
@@ -167,7 +180,7 @@ void Commands::addTo(CLI::App& app, bool withRun) {
 
     auto* download = app.add_subcommand("download", "Stream an FPGA bitstream to the board");
     download->add_option("FILE", o_.download.file, "Bitstream file, sent as it is")->required();
-    download->add_flag("-y,--yes", o_.download.yes, "Do not ask for confirmation");
+    download->add_flag("-y,--yes", o_.yes, "Do not ask for confirmation");
     on(download, [this] { this->download(o_.download); });
 
     if (withRun) {
@@ -276,10 +289,11 @@ void Commands::dump(const DumpOptions& o) {
 }
 
 void Commands::save(const FileOptions& o) {
+    fileName(o.file);
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
-    const std::string error =
-        WriteFileAtomically(o.file, FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
+    const std::string error = WriteFileAtomically(
+        fileName(o.file), FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
     if (!error.empty())
         throw CommandError(kFailure, o.file + ": cannot save the registers there (" + error +
                                          "); the file was not changed");
@@ -288,15 +302,13 @@ void Commands::save(const FileOptions& o) {
 }
 
 void Commands::load(const FileOptions& o) {
-    const DumpParseResult parsed = ReadDumpFile(o.file);
+    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
     if (!parsed.values)
         throw CommandError(kFailure, o.file + ": " + parsed.error + "; no register was written");
     WriteDumpValues(session_.board(), *parsed.values);
     session_.check("writing the registers");
     const int skipped = parsed.skipped();
-    if (skipped > 0)
-        std::fprintf(stderr, "korva726ctl: %s: %s\n", o.file.c_str(),
-                     SkippedRegistersText(skipped).c_str());
+    if (skipped > 0) Say(o.file + ": " + SkippedRegistersText(skipped));
     if (options_.json) printJson(LoadedJson(o.file, *parsed.values));
     verbose("Wrote " + std::to_string(kAfeRegisterCount - skipped) + " registers from " + o.file);
 }
@@ -319,18 +331,20 @@ void Commands::modeList() {
 void Commands::modeApply(const ModeApplyOptions& o) {
     const auto connector = FindConnector(o.input);
     if (!connector)
-        throw usage("unknown input \"" + o.input +
-                    "\" (VGA1, VGA2, Component1, Component2 or Composite1)");
+        throw usage("unknown input " + Quoted(o.input) +
+                    " (VGA1, VGA2, Component1, Component2 or Composite1)");
     const LoadedTable t = modeTable(options_.verbose);
     const std::string* line = nullptr;
     for (const std::string& l : t.table.lines)
         if (!line && modeName(l) == o.name) line = &l;
     if (!line)
-        throw usage("no mode \"" + o.name + "\" in " + t.path +
+        throw usage("no mode " + Quoted(o.name, kShownName) + " in " + t.path +
                     " (korva726ctl mode list shows them)");
     std::string problem;
     const auto setup = ModeSettingsFromLine(*line, connector, o.csc, &problem);
-    if (!setup) throw CommandError(kFailure, t.path + ": mode \"" + o.name + "\": " + problem);
+    if (!setup)
+        throw CommandError(kFailure,
+                           t.path + ": mode " + Quoted(o.name, kShownName) + ": " + problem);
     ApplyModeSetup(session_.board(), *setup);
     session_.check("setting up the mode");
     const Connector& c = Connectors()[static_cast<std::size_t>(*connector)];
@@ -397,24 +411,35 @@ void Commands::fpgaDump() {
         print(RegisterTable(all));
 }
 
+bool Commands::confirmed(const std::string& question) {
+    if (o_.yes || options_.yes) return true;
+    if (inScript_) return false;
+    const std::string prompt = Escaped(question) + " Continue? [Y/n] ";
+    std::fwrite(prompt.data(), 1, prompt.size(), stderr);
+    LineReader in(STDIN_FILENO);
+    std::string answer;
+    const bool got = in.next(answer) == LineReader::Got::Line;
+    // A terminal has echoed the answer and its Enter; otherwise the prompt's line ends here.
+    if (!got || !::isatty(STDIN_FILENO)) std::fputc('\n', stderr);
+    if (answer.ends_with('\r')) answer.pop_back();
+    return got && (answer.empty() || answer == "y" || answer == "Y" || answer == "yes");
+}
+
 void Commands::download(const DownloadOptions& o) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(o.file, ec))
+    if (!std::filesystem::is_regular_file(fileName(o.file), ec))
         throw CommandError(
             kFailure, o.file + ": " +
                           (std::filesystem::exists(o.file, ec) ? "not a file" : "no such file") +
                           "; nothing was sent");
-    if (!o.yes) {
-        if (inScript_) throw usage("download in a script needs -y; nothing was sent");
-        std::fprintf(stderr, "Send %s to the board's FPGA configuration pipe? Continue? [Y/n] ",
-                     o.file.c_str());
-        std::string answer;
-        const bool got = static_cast<bool>(std::getline(std::cin, answer));
-        if (!got) std::fputc('\n', stderr);
-        if (!got || !(answer.empty() || answer == "y" || answer == "Y" || answer == "yes"))
-            throw usage("download not confirmed; nothing was sent");
-    }
-    const DataPipeResult r = DownloadBitstreamFile(session_.board().link(), o.file, {});
+    if (!confirmed("Send " + o.file + " to the board's FPGA configuration pipe?"))
+        throw usage(inScript_ ? "download in a script needs -y; nothing was sent"
+                              : "download not confirmed; nothing was sent");
+    const DataPipeResult r =
+        DownloadBitstreamFile(session_.board().link(), o.file, {}, nullptr,
+                              [](std::uint64_t, std::uint64_t) { return StopSignal() == 0; });
+    if (r.outcome == DataPipeResult::Outcome::Stopped)
+        throw Stopped("after " + std::to_string(r.dataPackets) + " data packets of " + o.file);
     if (r.outcome == DataPipeResult::Outcome::FileProblem) throw CommandError(kFailure, r.error);
     session_.check("downloading " + o.file);
     if (options_.json) printJson(DownloadJson(o.file, r.dataPackets));
@@ -422,13 +447,24 @@ void Commands::download(const DownloadOptions& o) {
 }
 
 void Commands::runScript(const RunOptions& o) {
+    GlobalOptions inner = options_;
+    inner.yes = options_.yes || o_.yes;
     if (o.file == "-") {
-        RunScript(std::cin, session_, options_);
+        LineReader in(STDIN_FILENO);
+        RunScript(in, session_, inner);
         return;
     }
-    std::ifstream in(o.file);
-    if (!in) throw CommandError(kFailure, o.file + ": " + std::strerror(errno));
-    RunScript(in, session_, options_);
+    const int fd = ::open(fileName(o.file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw CommandError(kFailure, o.file + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        throw CommandError(kFailure, o.file + ": is a directory");
+    LineReader in(fd);
+    RunScript(in, session_, inner);
 }
 
 std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error) {
@@ -440,41 +476,10 @@ std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error) {
     }
     if (at->get_require_subcommand_min() == 0) return error.what();
     const std::vector<std::string> rest = app.remaining();
-    if (!rest.empty()) return "unknown command \"" + path + rest.front() + "\"";
+    if (!rest.empty()) return "unknown command " + Quoted(path + rest.front(), kShownName);
     if (path.empty()) return "no command given";
     path.pop_back();
     return "\"" + path + "\" needs a command";
-}
-
-void RunScript(std::istream& in, Session& session, const GlobalOptions& options) {
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        // A '#' that starts a word starts a comment.
-        for (std::size_t i = 0; i < line.size(); ++i)
-            if (line[i] == '#' &&
-                (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1])))) {
-                line.resize(i);
-                break;
-            }
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        const std::string where = "line " + std::to_string(number) + ": ";
-        CLI::App app("", "korva726ctl");
-        Commands commands(session, options, true);
-        commands.addTo(app, false);
-        try {
-            app.parse(line, false);
-        } catch (const CLI::CallForHelp& e) {
-            app.exit(e);
-            continue;
-        } catch (const CLI::ParseError& e) {
-            throw CommandError(kUsage, where + UsageErrorText(app, e));
-        }
-        try {
-            commands.run();
-        } catch (const CommandError& e) {
-            throw CommandError(e.status, where + e.what());
-        }
-    }
 }
 
 } // namespace korva::cli

@@ -11,7 +11,6 @@
 
 #include <array>
 #include <functional>
-#include <iosfwd>
 #include <string>
 
 namespace korva::cli {
@@ -19,6 +18,7 @@ namespace korva::cli {
 struct GlobalOptions {
     bool json = false;
     bool verbose = false;
+    bool yes = false; // -y given for the whole run (a script's own lines may add it)
 };
 
 class Commands {
@@ -71,12 +71,12 @@ class Commands {
     };
     struct DownloadOptions {
         std::string file;
-        bool yes = false;
     };
     struct RunOptions {
         std::string file = "-";
     };
     struct Options {
+        bool yes = false; // -y: no confirmation is asked
         GetOptions get;
         SetOptions set;
         DumpOptions dump;
@@ -108,6 +108,9 @@ class Commands {
     void fpgaDump();
     void download(const DownloadOptions& o);
     void runScript(const RunOptions& o);
+    // Asks `question` on standard error unless -y was given: Enter or y means yes, the end
+    // of the input no. In a script nothing is asked: without -y the answer is no.
+    bool confirmed(const std::string& question);
     void print(const std::string& text) const;
     void printJson(const nlohmann::json& doc) const;
     void verbose(const std::string& text) const;
@@ -122,10 +125,5 @@ class Commands {
 // The one line a parse error is told in. A word where a command belongs is named as an
 // unknown command rather than as a missing one.
 std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error);
-
-// Carries out the lines of a script: one command a line, '#' starts a comment, blank
-// lines are skipped. Stops at the first line that fails, with its exit status and a
-// message that names the line.
-void RunScript(std::istream& in, Session& session, const GlobalOptions& options);
 
 } // namespace korva::cli

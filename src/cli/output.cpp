@@ -12,7 +12,65 @@ nlohmann::json count(double v) {
                : nlohmann::json(v);
 }
 
+// The length of the UTF-8 character at the start of `text`, or 0 when it does not start
+// with one (a stray continuation byte, a cut or overlong sequence, a surrogate).
+std::size_t utf8Length(std::string_view text) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = at(0);
+    if (c < 0x80) return 1;
+    std::size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        if (c == 0xE0) low = 0xA0;
+        if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        if (c == 0xF0) low = 0x90;
+        if (c == 0xF4) high = 0x8F;
+    }
+    if (n == 0 || text.size() < n || at(1) < low || at(1) > high) return 0;
+    for (std::size_t i = 2; i < n; ++i)
+        if (at(i) < 0x80 || at(i) > 0xBF) return 0;
+    return n;
+}
+
 } // namespace
+
+std::string Escaped(std::string_view text) {
+    return Shown(text, text.size());
+}
+
+std::string Shown(std::string_view text, std::size_t limit) {
+    std::string out;
+    std::size_t shown = 0, i = 0;
+    for (; i < text.size() && shown < limit; ++shown) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = (c < 0x20 || c == 0x7F) ? 0 : utf8Length(text.substr(i));
+        if (n == 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+            ++i;
+        } else {
+            out.append(text, i, n);
+            i += n;
+        }
+    }
+    if (i < text.size()) out += "...";
+    return out;
+}
+
+std::string Quoted(std::string_view text, std::size_t limit) {
+    return "\"" + Shown(text, limit) + "\"";
+}
+
+void Say(std::string_view message) {
+    const std::string line = "korva726ctl: " + Escaped(message) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 std::string Hex(int v) {
     char buf[16];

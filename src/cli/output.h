@@ -20,6 +20,19 @@
 
 namespace korva::cli {
 
+// How much of a name (a mode, a command) a message shows.
+constexpr std::size_t kShownName = 64;
+
+// Text fit for a message: control characters and bytes that are not UTF-8 as \xNN, the
+// rest as it is.
+std::string Escaped(std::string_view text);
+// Input shown in a message: escaped, and cut after `limit` characters ("...").
+std::string Shown(std::string_view text, std::size_t limit = 20);
+// The same in double quotes: "0x1z".
+std::string Quoted(std::string_view text, std::size_t limit = 20);
+// One line on standard error: "korva726ctl: " and the message, escaped.
+void Say(std::string_view message);
+
 // "0x%02x", as i2cget prints a value.
 std::string Hex(int v);
 

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "output.h"
+
 #include "device/sim_board.h"
 #include "video/ini_reader.h"
 
@@ -10,7 +12,8 @@ namespace korva::cli {
 
 Session::~Session() {
     if (driver_ != 0) layer_->uninit(driver_);
-    if (layer_) layer_->onNotice = nullptr;
+    if (capture_) capture_->onNotice = nullptr;
+    if (base_) base_->onNotice = nullptr;
 }
 
 void Session::readConfig() {
@@ -21,7 +24,7 @@ void Session::readConfig() {
     const UsbMatchSetting usb = ReadUsbMatch(ini, match_);
     match_ = usb.match;
     for (const std::string& problem : usb.problems)
-        std::fprintf(stderr, "korva726ctl: %s\n", problem.c_str());
+        Say(problem);
 }
 
 void Session::start() {
@@ -45,6 +48,8 @@ void Session::start() {
         layer_ = capture_.get();
     }
     layer_->onNotice = [this](const std::string& text) { notice_ = text; };
+    stoppable_ = std::make_unique<StoppableLayer>(*layer_);
+    layer_ = stoppable_.get();
 }
 
 void Session::chooseUsbBoard() {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "cli_error_sink.h"
+#include "stop.h"
+
 #include "device/board.h"
 #include "device/capture_layer.h"
 #include "device/libusb_boards.h"
@@ -62,7 +64,8 @@ class Session {
     std::unique_ptr<UsbLayer> base_;
     LibusbLayer* usb_ = nullptr; // base_ when it is the real board's layer
     std::unique_ptr<CaptureLayer> capture_;
-    UsbLayer* layer_ = nullptr;
+    std::unique_ptr<StoppableLayer> stoppable_;
+    UsbLayer* layer_ = nullptr; // the top of the stack
     DeviceContext context_;
     CliErrorSink sink_;
     std::unique_ptr<CommandLink> link_;
