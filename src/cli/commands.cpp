@@ -65,6 +65,8 @@ struct LoadedTable {
     ModeTable table;
 };
 
+// The mode table the program would use. A table without a single usable mode (one in the
+// working directory hides the installed one) is a failure that names it.
 LoadedTable modeTable(bool verbose) {
     const ModeTableLocation where = FindModeTable("");
     if (where.path.empty())
@@ -77,6 +79,11 @@ LoadedTable modeTable(bool verbose) {
         for (const std::string& p : t.table.problems)
             Say(where.path + ": " + p);
     }
+    if (t.table.lines.empty())
+        throw CommandError(
+            kFailure,
+            where.path + ": it holds no usable mode" +
+                (t.table.problems.empty() ? std::string() : " (" + t.table.problems[0] + ")"));
     return t;
 }
 
@@ -105,6 +112,11 @@ void Commands::reset() {
 
 void Commands::addTo(CLI::App& app, bool withRun) {
     app.require_subcommand(1, 1);
+    // Options of the app may also follow the command.
+    app.fallthrough();
+    app.add_flag("-y,--yes", o_.yes,
+                 "Do not ask for confirmation (download; in a script, where nothing is asked, "
+                 "the command needs it)");
     on(app.add_subcommand("list", "List the boards present, with whether this user may open "
                                   "each"),
        [this] { list(); });
@@ -124,8 +136,7 @@ void Commands::addTo(CLI::App& app, bool withRun) {
 
     auto* dump = app.add_subcommand("dump", "Read and print all 66 AFE registers");
     dump->add_option("--format", o_.dump.format,
-                     "table (as i2cdump prints), file (the register dump file) or json")
-        ->check(CLI::IsMember({"table", "file", "json"}));
+                     "table (as i2cdump prints), file (the register dump file) or json");
     on(dump, [this] { this->dump(o_.dump); });
 
     auto* save = app.add_subcommand("save", "Read all AFE registers into a register dump file");
@@ -162,9 +173,7 @@ void Commands::addTo(CLI::App& app, bool withRun) {
     on(deSet, [this] { this->deSet(o_.deSet); });
 
     auto* csc = app.add_subcommand("csc", "Switch the YPbPr-to-RGB colour space converter");
-    csc->add_option("STATE", o_.csc.state, "on or off")
-        ->required()
-        ->check(CLI::IsMember({"on", "off"}));
+    csc->add_option("STATE", o_.csc.state, "on or off")->required();
     on(csc, [this] { this->csc(o_.csc); });
 
     auto* fpga = app.add_subcommand("fpga", "FPGA registers");
@@ -178,9 +187,9 @@ void Commands::addTo(CLI::App& app, bool withRun) {
     on(fpgaSet, [this] { this->fpgaSet(o_.fpgaSet); });
     on(fpga->add_subcommand("dump", "Read and print registers 0x00..0x24"), [this] { fpgaDump(); });
 
-    auto* download = app.add_subcommand("download", "Stream an FPGA bitstream to the board");
+    auto* download = app.add_subcommand(
+        "download", "Stream an FPGA bitstream to the board (asks first, unless -y is given)");
     download->add_option("FILE", o_.download.file, "Bitstream file, sent as it is")->required();
-    download->add_flag("-y,--yes", o_.yes, "Do not ask for confirmation");
     on(download, [this] { this->download(o_.download); });
 
     if (withRun) {
@@ -276,6 +285,8 @@ void Commands::set(const SetOptions& o) {
 }
 
 void Commands::dump(const DumpOptions& o) {
+    if (o.format != "table" && o.format != "file" && o.format != "json")
+        throw usage("unknown format " + Quoted(o.format) + " (table, file or json)");
     const std::string format = options_.json ? "json" : o.format;
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
@@ -379,6 +390,8 @@ void Commands::deSet(const DeSetOptions& o) {
 }
 
 void Commands::csc(const CscOptions& o) {
+    if (o.state != "on" && o.state != "off")
+        throw usage("the converter is switched on or off, not " + Quoted(o.state));
     const bool on = o.state == "on";
     SetConverter(session_.board(), on);
     session_.check("switching the converter");
@@ -468,18 +481,27 @@ void Commands::runScript(const RunOptions& o) {
 }
 
 std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error) {
+    const bool extras = dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
+    if (!extras && !dynamic_cast<const CLI::RequiredError*>(&error)) return error.what();
     const CLI::App* at = &app;
     std::string path;
     while (!at->get_subcommands().empty()) {
         at = at->get_subcommands().front();
         path += at->get_name() + " ";
     }
-    if (at->get_require_subcommand_min() == 0) return error.what();
-    const std::vector<std::string> rest = app.remaining();
-    if (!rest.empty()) return "unknown command " + Quoted(path + rest.front(), kShownName);
-    if (path.empty()) return "no command given";
-    path.pop_back();
-    return "\"" + path + "\" needs a command";
+    const std::vector<std::string> rest = app.remaining(true);
+    if (at->get_require_subcommand_min() > 0) { // a command belongs here
+        if (!rest.empty()) return "unknown command " + Quoted(path + rest.front(), kShownName);
+        if (!extras) {
+            if (path.empty()) return "no command given";
+            path.pop_back();
+            return "\"" + path + "\" needs a command";
+        }
+    }
+    if (!extras || rest.empty()) return error.what();
+    std::string text = rest.size() == 1 ? "the argument" : "the arguments";
+    for (const std::string& r : rest)
+        text += " " + Quoted(r);
+    return text + (rest.size() == 1 ? " was not expected" : " were not expected");
 }
-
 } // namespace korva::cli

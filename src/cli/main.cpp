@@ -35,7 +35,6 @@ int main(int argc, char** argv) {
     app.add_flag("--json", options.json, "Print one JSON document per command on standard output");
     app.add_flag("-v,--verbose", options.verbose,
                  "Say what was done, and print the USB layer's trace on standard error");
-    app.fallthrough(); // the options above may also follow the command
     app.footer("Exit status: 0 success, 1 usage, 2 board or file failure, 3 read-back mismatch; "
                "130 or 143 when stopped by SIGINT or SIGTERM.\n");
     commands.addTo(app, true);
@@ -43,9 +42,10 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        // Under --json nothing but JSON goes to standard output.
+        return app.exit(e, options.json ? std::cerr : std::cout);
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        return app.exit(e, options.json ? std::cerr : std::cout);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
         status = kUsage;
         message = e.what();
     }
+    const bool captured = session.finish();
     // A signal outranks what it caused (a prompt or a read cut short).
     if (StopSignal() != 0) {
         Say(StoppedText(stopped.value_or(Stopped())));
@@ -82,5 +83,5 @@ int main(int argc, char** argv) {
         Say(message);
         return status;
     }
-    return kSuccess;
+    return captured ? kSuccess : kFailure;
 }

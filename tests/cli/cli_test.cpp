@@ -37,12 +37,19 @@ struct Result { int exit = -1; std::string out, err; Sent sent = {}; };
 // clang-format on
 
 // A folder with a mode table, a 96-byte bitstream and dump files; each run works in it.
+// Beside them: a folder whose mode table has no usable mode, and one for a copy of the
+// program with a Config.ini of bad USB identifiers.
 struct Bench : TempDir {
     Bench() {
         writeFile(path / "mode_table.dat",
                   std::string("Test modes\r\n\r\nNumber of modes: 03\r\nMode Z,100,200,10,20,300;"
                               "first\r\nMode A,230,1382,41,1065,1500;any note\r\n"
                               "Mode #1,1,2,3,4,5;a hash in its name\r\n"));
+        std::filesystem::create_directories(path / "empty");
+        writeFile(path / "empty/mode_table.dat",
+                  std::string("x\r\ny\r\nmodes: 02\r\nno commas\r\n"));
+        std::filesystem::create_directories(path / "bin");
+        writeFile(path / "bin/Config.ini", std::string("[USB]\nVendorID=zz\nProductID=12345\n"));
         writeFile(path / "bit96.bin", bits(96));
         RegisterTexts texts; // as saved before any read, but for one register
         texts[0x10] = "5A";
@@ -114,6 +121,7 @@ TEST(Korva726ctl, CommandsExitStatusesOutputAndPackets) {
         {"save no/such/folder/s.txt", 2, "the file was not changed", "", {}},
         {"download -y bit96.bin", 0, "", "", download},
         {"download bit96.bin", 0, "Continue? [Y/n] \n", "", {}, "y\n"}, // the prompt's line ended
+        {"-y download bit96.bin", 0, "", "", download}, // -y before the command too
         {"download bit96.bin", 1, "not confirmed", "", Sent{}, "n\n"},
         {"download bit96.bin", 1, "not confirmed"}, // end of input
         {"download -y gone.bin", 2, "gone.bin: no such file"},
@@ -129,12 +137,15 @@ TEST(Korva726ctl, CommandsExitStatusesOutputAndPackets) {
         {"run", 1, "line 1: the quote \" is not closed", "", Sent{}, "load \"one.txt\n"},
         {"run", 1, "line 1: longer than 65536 bytes", "", Sent{}, "get " + std::string(70000, '0') + "\n"},
         {"run .", 2, ".: is a directory"},
+        {"--json run", 0, "Usage: korva726ctl get", "", Sent{}, "get --help\n"}, // help not on standard output
         // Bad input.
         {"get 0x42", 1, "register 0x42 is outside 0x00..0x41"},
         {"get 0x40 3", 1, "count 3 is outside 1..2"},
         {"get zz", 1, "register \"zz\" is not a number"},
         {"get 0x0000000000000000000000000000001z", 1, "register \"0x000000000000000000...\" is not a number"},
         {"get \"$(printf '\\377\\001')\"", 1, "register \"\\xff\\x01\" is not a number"},
+        {"get 1 2 3 4", 1, "the arguments \"3\" \"4\" were not expected"},
+        {"--capture", 1, "--capture: 1 required FILE missing", "", {}},
         {"set 6 0x100", 1, "value 0x100 is outside 0x00..0xff"},
         {"set 0x10 1 --gang", 1, "--gang needs a gain register"},
         {"fpga set 256 0", 1, "FPGA register 256 is outside 0x00..0xff"},
@@ -143,9 +154,13 @@ TEST(Korva726ctl, CommandsExitStatusesOutputAndPackets) {
         {"mode apply Nope --input vga1", 1, "no mode \"Nope\""},
         {"mode apply 'Mode A' --input hdmi", 1, "unknown input \"hdmi\""},
         {"--device 1-2 get 6", 1, "cannot go with --simulate"},
-        // No board, no capture file.
+        // No board, no capture file, no usable mode, a capture that fails on the way; bad USB
+        // identifiers only matter for a USB board.
         {"get 6", 2, "KORVA726EVAL board", "", Sent{}, "", false},
         {"--capture /nonexistent-korva/c.pcap get 6", 2, "cannot write capture file"},
+        {"mode list", 2, "mode_table.dat: it holds no usable mode", "", Sent{}, "", true, "cd empty &&"},
+        {"dump", 2, "writing capture file", "", {}, "", true, "trap '' XFSZ; ulimit -f 1;"},
+        {"get 0", 0, "", "0x31\n", commands("034C0001"), "", true, "cp \"$K\" bin/ && K=bin/korva726ctl &&"},
     };
     // clang-format on
     Bench bench;
