@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -115,8 +116,8 @@ void Commands::addTo(CLI::App& app, bool withRun) {
     // Options of the app may also follow the command.
     app.fallthrough();
     app.add_flag("-y,--yes", o_.yes,
-                 "Do not ask for confirmation (download; in a script, where nothing is asked, "
-                 "the command needs it)");
+                 "Do not ask for confirmation (download, eeprom set; in a script, where "
+                 "nothing is asked, these commands need it)");
     on(app.add_subcommand("list", "List the boards present, with whether this user may open "
                                   "each"),
        [this] { list(); });
@@ -146,6 +147,12 @@ void Commands::addTo(CLI::App& app, bool withRun) {
     auto* load = app.add_subcommand("load", "Write the registers of a register dump file");
     load->add_option("FILE", o_.load.file, "Dump file to read")->required();
     on(load, [this] { this->load(o_.load); });
+
+    auto* compare = app.add_subcommand(
+        "compare", "Read all AFE registers and compare them with a register dump file: one "
+                   "line per register that differs (exit 3 when any does)");
+    compare->add_option("FILE", o_.compare.file, "Dump file to compare with")->required();
+    on(compare, [this] { this->compare(o_.compare); });
 
     auto* mode = app.add_subcommand("mode", "Video modes of mode_table.dat");
     mode->require_subcommand(1, 1);
@@ -191,6 +198,26 @@ void Commands::addTo(CLI::App& app, bool withRun) {
         "download", "Stream an FPGA bitstream to the board (asks first, unless -y is given)");
     download->add_option("FILE", o_.download.file, "Bitstream file, sent as it is")->required();
     on(download, [this] { this->download(o_.download); });
+
+    auto* mux = app.add_subcommand("mux", "Select the input multiplexer's (TM6185) channel");
+    mux->add_option("CHANNEL", o_.mux.channel, "0..3")->required();
+    on(mux, [this] { this->mux(o_.mux); });
+    auto* sync = app.add_subcommand(
+        "sync", "Select the sync separator's (SQ7302) mode: 0 NTSC/PAL, 1 tri-level, 2 HDTV, "
+                "3 computer RGB");
+    sync->add_option("MODE", o_.sync.mode, "0..3")->required();
+    on(sync, [this] { this->sync(o_.sync); });
+    auto* port = app.add_subcommand("port", "Drive a byte on the microcontroller's port A, B or E");
+    port->add_option("PORT", o_.port.port, "a, b or e")->required();
+    port->add_option("VALUE", o_.port.value, "Value, 0x00..0xff")->required();
+    on(port, [this] { this->port(o_.port); });
+    auto* eeprom = app.add_subcommand("eeprom", "The board's configuration EEPROM");
+    eeprom->require_subcommand(1, 1);
+    auto* eepromSet =
+        eeprom->add_subcommand("set", "Write one byte (asks first, unless -y is given)");
+    eepromSet->add_option("ADDR", o_.eepromSet.address, "Byte address, 0x00..0xff")->required();
+    eepromSet->add_option("VALUE", o_.eepromSet.value, "Value, 0x00..0xff")->required();
+    on(eepromSet, [this] { this->eepromSet(o_.eepromSet); });
 
     if (withRun) {
         auto* run = app.add_subcommand(
@@ -322,6 +349,42 @@ void Commands::load(const FileOptions& o) {
     if (skipped > 0) Say(o.file + ": " + SkippedRegistersText(skipped));
     if (options_.json) printJson(LoadedJson(o.file, *parsed.values));
     verbose("Wrote " + std::to_string(kAfeRegisterCount - skipped) + " registers from " + o.file);
+}
+
+void Commands::compare(const FileOptions& o) {
+    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
+    if (!parsed.values)
+        throw CommandError(kFailure, o.file + ": " + parsed.error + "; nothing was read");
+    const auto values = ReadAllAfeRegisters(session_.board());
+    session_.check("reading the AFE registers");
+    const DumpValues& file = *parsed.values;
+    std::string text;
+    int differ = 0;
+    for (std::size_t a = 0; a < file.size(); ++a)
+        if (file[a] && *file[a] != (*values)[a]) {
+            text += Hex(static_cast<int>(a)) + ": board " + Hex((*values)[a]) + ", file " +
+                    Hex(*file[a]) + "\n";
+            ++differ;
+        }
+    if (options_.json)
+        printJson(ComparedJson(o.file, *values, file));
+    else
+        print(text);
+    const int skipped = parsed.skipped();
+    const std::string notCompared =
+        skipped == 0
+            ? std::string()
+            : std::to_string(skipped) + (skipped == 1 ? " register was" : " registers were") +
+                  " not compared: " + (skipped == 1 ? "its line holds" : "their lines hold") +
+                  " no value";
+    if (differ > 0)
+        throw CommandError(kMismatch,
+                           std::to_string(differ) +
+                               (differ == 1 ? " register differs" : " registers differ") +
+                               " from " + o.file + (notCompared.empty() ? "" : "; " + notCompared));
+    if (!notCompared.empty()) Say(o.file + ": " + notCompared);
+    verbose("All " + std::to_string(kAfeRegisterCount - skipped) + " registers compared match " +
+            o.file);
 }
 
 void Commands::modeList() {
@@ -457,6 +520,49 @@ void Commands::download(const DownloadOptions& o) {
     session_.check("downloading " + o.file);
     if (options_.json) printJson(DownloadJson(o.file, r.dataPackets));
     verbose("Sent " + o.file + " in " + std::to_string(r.dataPackets) + " data packets");
+}
+
+void Commands::mux(const MuxOptions& o) {
+    const int channel = static_cast<int>(inRange(o.channel, "channel", 0, 3, false));
+    session_.board().TM6185Channel_Select(channel);
+    session_.check("selecting the multiplexer channel");
+    if (options_.json) printJson(SelectedJson("mux_channel", channel));
+}
+
+void Commands::sync(const SyncOptions& o) {
+    const int mode = static_cast<int>(inRange(o.mode, "sync mode", 0, 3, false));
+    session_.board().SQ7302Channel_Select(mode);
+    session_.check("selecting the sync separator's mode");
+    if (options_.json) printJson(SelectedJson("sync_mode", mode));
+}
+
+void Commands::port(const PortOptions& o) {
+    std::string name = o.port;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name != "a" && name != "b" && name != "e")
+        throw usage("unknown port " + Quoted(o.port) + " (a, b or e)");
+    const std::uint8_t value = byte(o.value, "value");
+    Board& board = session_.board();
+    if (name == "a")
+        board.Write_PORTA(value);
+    else if (name == "b")
+        board.Write_PORTB(value);
+    else
+        board.Write_PORTE(value);
+    session_.check("writing port " + name);
+    if (options_.json) printJson(PortJson(name, value));
+}
+
+void Commands::eepromSet(const EepromSetOptions& o) {
+    const int address = byte(o.address, "EEPROM address");
+    const std::uint8_t value = byte(o.value, "value");
+    if (!confirmed("Write " + Hex(value) + " to EEPROM byte " + Hex(address) + "?"))
+        throw usage(inScript_ ? "eeprom set in a script needs -y; nothing was sent"
+                              : "EEPROM write not confirmed; nothing was sent");
+    session_.board().WriteByte_EEPROM(address, value);
+    session_.check("writing EEPROM byte " + Hex(address));
+    if (options_.json) printJson(RegisterJson(address, value));
 }
 
 void Commands::runScript(const RunOptions& o) {

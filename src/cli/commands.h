@@ -72,6 +72,18 @@ class Commands {
     struct DownloadOptions {
         std::string file;
     };
+    struct MuxOptions {
+        std::string channel;
+    };
+    struct SyncOptions {
+        std::string mode;
+    };
+    struct PortOptions {
+        std::string port, value;
+    };
+    struct EepromSetOptions {
+        std::string address, value;
+    };
     struct RunOptions {
         std::string file = "-";
     };
@@ -80,13 +92,17 @@ class Commands {
         GetOptions get;
         SetOptions set;
         DumpOptions dump;
-        FileOptions save, load;
+        FileOptions save, load, compare;
         ModeApplyOptions modeApply;
         DeSetOptions deSet;
         CscOptions csc;
         FpgaGetOptions fpgaGet;
         FpgaSetOptions fpgaSet;
         DownloadOptions download;
+        MuxOptions mux;
+        SyncOptions sync;
+        PortOptions port;
+        EepromSetOptions eepromSet;
         RunOptions run;
     };
 
@@ -98,6 +114,7 @@ class Commands {
     void dump(const DumpOptions& o);
     void save(const FileOptions& o);
     void load(const FileOptions& o);
+    void compare(const FileOptions& o);
     void modeList();
     void modeApply(const ModeApplyOptions& o);
     void deGet();
@@ -107,6 +124,10 @@ class Commands {
     void fpgaSet(const FpgaSetOptions& o);
     void fpgaDump();
     void download(const DownloadOptions& o);
+    void mux(const MuxOptions& o);
+    void sync(const SyncOptions& o);
+    void port(const PortOptions& o);
+    void eepromSet(const EepromSetOptions& o);
     void runScript(const RunOptions& o);
     // Asks `question` on standard error unless -y was given: Enter or y means yes, the end
     // of the input no. In a script nothing is asked: without -y the answer is no.

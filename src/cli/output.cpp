@@ -198,6 +198,36 @@ nlohmann::json ConverterJson(bool on) {
     return {{"csc", on ? "on" : "off"}};
 }
 
+nlohmann::json ComparedJson(const std::string& file, const RegisterValues& board,
+                            const DumpValues& values) {
+    nlohmann::json differences = nlohmann::json::array(), skipped = nlohmann::json::array();
+    for (std::size_t a = 0; a < values.size(); ++a) {
+        const int address = static_cast<int>(a);
+        if (!values[a])
+            skipped.push_back(address);
+        else if (*values[a] != board[a])
+            differences.push_back({{"address", address},
+                                   {"address_hex", Hex(address)},
+                                   {"board", board[a]},
+                                   {"board_hex", Hex(board[a])},
+                                   {"file", *values[a]},
+                                   {"file_hex", Hex(*values[a])}});
+    }
+    return {{"file", file},
+            {"compared", kAfeRegisterCount - static_cast<int>(skipped.size())},
+            {"not_compared", skipped},
+            {"differences", differences},
+            {"match", differences.empty()}};
+}
+
+nlohmann::json SelectedJson(const char* key, int value) {
+    return {{key, value}};
+}
+
+nlohmann::json PortJson(const std::string& port, std::uint8_t value) {
+    return {{"port", port}, {"value", value}, {"value_hex", Hex(value)}};
+}
+
 nlohmann::json DownloadJson(const std::string& file, std::uint64_t dataPackets) {
     return {{"file", file}, {"data_packets", dataPackets}};
 }

@@ -72,6 +72,16 @@ nlohmann::json ModeAppliedJson(const std::string& mode, const Connector& connect
 nlohmann::json DeWindowJson(const DeWindow& window);
 // `csc`: {"csc": "on"}.
 nlohmann::json ConverterJson(bool on);
+// `compare`: the file, the registers compared and those not compared (the file holds no
+// value for them), and each register that differs with its value on the board and in the
+// file.
+nlohmann::json ComparedJson(const std::string& file, const RegisterValues& board,
+                            const DumpValues& values);
+// `mux` and `sync`: {"mux_channel": 2}.
+nlohmann::json SelectedJson(const char* key, int value);
+// `port`: {"port": "a", "value": 15, "value_hex": "0x0f"}.
+nlohmann::json PortJson(const std::string& port, std::uint8_t value);
+
 // `download`: the file and the data packets sent.
 nlohmann::json DownloadJson(const std::string& file, std::uint64_t dataPackets);
 

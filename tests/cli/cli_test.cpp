@@ -57,6 +57,11 @@ struct Bench : TempDir {
         writeFile(path / "one.txt", dump);
         writeFile(path / "bad.txt",
                   dump.replace(dump.find("SOG Slicer (0x04): 0x"), 21, "SOG Slicer (0x04) 0x"));
+        texts = DumpTexts(SimBoard::kAfePowerOn); // the board as it starts, but for 0x20
+        texts[0x20].clear();
+        writeFile(path / "same.txt", FormatDump(texts, false));
+        texts[0x06] = "7F";
+        writeFile(path / "cmp.txt", FormatDump(texts, false));
     }
     // Runs korva726ctl with `args` (shell words) in the folder, the simulated board and a
     // capture added unless asked otherwise; `shell` runs first, with the program in $K.
@@ -114,10 +119,27 @@ TEST(Korva726ctl, CommandsExitStatusesOutputAndPackets) {
         {"fpga set 0x1c 0x7f", 0, "", "", commands("2F1C7F")},
         {"fpga get 0x1c", 0, "", "0x00\n", commands("2E1C")},
         {"fpga dump", 0, "", "\n20: 00 00 00 00 00 ", {}},
+        // Board controls: the multiplexer, the sync separator, the ports, the EEPROM.
+        {"mux 2", 0, "", "", commands("2802")},
+        {"sync 3", 0, "", "", commands("2503")},
+        {"port a 0x0f", 0, "", "", commands("300F")},
+        {"port B 255", 0, "", "", commands("40FF")},
+        {"port e 0", 0, "", "", commands("7000")},
+        {"eeprom set -y 0x10 0x5a", 0, "", "", commands("8000105A")},
+        {"eeprom set 0 0", 1, "EEPROM write not confirmed"}, // end of input
+        {"run", 1, "line 1: eeprom set in a script needs -y", "", Sent{}, "eeprom set 0 0\n"},
+        {"mux 4", 1, "channel 4 is outside 0..3"},
+        {"sync -1", 1, "sync mode -1 is outside 0..3"},
+        {"port c 1", 1, "unknown port \"c\" (a, b or e)"},
+        {"eeprom set -y 256 0", 1, "EEPROM address 256 is outside 0x00..0xff"},
         // Files and the bitstream.
         {"load one.txt", 0, "one.txt: 65 registers were left as they were", "", commands("23105A")},
         {"load bad.txt", 2, "bad.txt: line 7 (register 0x04): it has no \": 0x\" before a register value; no register was written"},
         {"load missing.txt", 2, "missing.txt: the file does not exist"},
+        {"compare same.txt", 0, "same.txt: 1 register was not compared: its line holds no value", "", commands("034C0040 034C4002")},
+        {"compare cmp.txt", 3, "1 register differs from cmp.txt; 1 register was not compared", "0x06: board 0x80, file 0x7f\n", commands("034C0040 034C4002")},
+        {"--json compare cmp.txt", 3, "", R"({"compared":65,"differences":[{"address":6,"address_hex":"0x06","board":128,"board_hex":"0x80","file":127,"file_hex":"0x7f"}],"file":"cmp.txt","match":false,"not_compared":[32]})", {}},
+        {"compare missing.txt", 2, "missing.txt: the file does not exist; nothing was read"},
         {"save no/such/folder/s.txt", 2, "the file was not changed", "", {}},
         {"download -y bit96.bin", 0, "", "", download},
         {"download bit96.bin", 0, "Continue? [Y/n] \n", "", {}, "y\n"}, // the prompt's line ended
