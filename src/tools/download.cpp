@@ -119,7 +119,7 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
             result.error =
                 "The file \"" + file.string() + "\" could not be read at byte " +
                 std::to_string(offset + static_cast<std::uint64_t>(in.gcount())) +
-                (in.eof() ? " (it ended there, shorter than the " + std::to_string(length) +
+                (in.eof() ? " (it has become shorter than the " + std::to_string(length) +
                                 " bytes it had when the download started)"
                           : " (a read error)") +
                 ", so the download stopped after " + std::to_string(result.dataPackets) + " of " +

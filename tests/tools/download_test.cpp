@@ -64,8 +64,8 @@ TEST(Download, StopsAfterABlockWhenAskedOrWhenTheFileEndsEarly) {
     struct Row { std::uintmax_t truncate; bool go; DataPipeResult::Outcome outcome; const char* error; };
     const Row rows[] = {
         {0, false, Stopped, ""},
-        {1000, true, FileProblem, "read at byte 65536 (it ended there, shorter than the 131072 bytes"},
-        {70000, true, FileProblem, "read at byte 70000 (it ended"},
+        {1000, true, FileProblem, "read at byte 65536 (it has become shorter than the 131072 bytes"},
+        {70000, true, FileProblem, "read at byte 70000 (it has become shorter"},
     };
     // clang-format on
     const Bytes bitstream = ramp(131072); // 2049 packets: two blocks of 1024, then one
