@@ -1,11 +1,18 @@
 #include "commands.h"
 
+#include "script.h"
+#include "stop.h"
+
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
 #include "tools/download.h"
 #include "fpga/fpga_ops.h"
 #include "video/mode_setup.h"
 #include "video/mode_table.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,8 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 
 namespace korva::cli {
 namespace {
@@ -24,20 +29,21 @@ CommandError usage(const std::string& message) {
     return CommandError(kUsage, message);
 }
 
-// A number as C reads it (strtol, base 0): 0x hex, a leading 0 octal, else decimal.
+// A number as C reads it (strtol, base 0): 0x hex, a leading 0 octal, else decimal. The
+// whole text must be the number: strtol stops at a NUL that the string may hold.
 long number(const std::string& text, const std::string& what) {
     errno = 0;
     char* end = nullptr;
     const long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || errno == ERANGE)
-        throw usage(what + " \"" + text + "\" is not a number");
+    if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE)
+        throw usage(what + " " + Quoted(text) + " is not a number");
     return v;
 }
 
 long inRange(const std::string& text, const std::string& what, long low, long high, bool hex) {
     const long v = number(text, what);
     if (v < low || v > high)
-        throw usage(what + " " + text + " is outside " +
+        throw usage(what + " " + Shown(text) + " is outside " +
                     (hex ? Hex(static_cast<int>(low)) + ".." + Hex(static_cast<int>(high))
                          : std::to_string(low) + ".." + std::to_string(high)));
     return v;
@@ -60,6 +66,8 @@ struct LoadedTable {
     ModeTable table;
 };
 
+// The mode table the program would use. A table without a single usable mode (one in the
+// working directory hides the installed one) is a failure that names it.
 LoadedTable modeTable(bool verbose) {
     const ModeTableLocation where = FindModeTable("");
     if (where.path.empty())
@@ -68,18 +76,24 @@ LoadedTable modeTable(bool verbose) {
                                          "folder");
     LoadedTable t{where.path, ReadModeTable(where.path)};
     if (verbose) {
-        if (!where.note.empty()) std::fprintf(stderr, "korva726ctl: %s\n", where.note.c_str());
+        if (!where.note.empty()) Say(where.note);
         for (const std::string& p : t.table.problems)
-            std::fprintf(stderr, "korva726ctl: %s: %s\n", where.path.c_str(), p.c_str());
+            Say(where.path + ": " + p);
     }
+    if (t.table.lines.empty())
+        throw CommandError(
+            kFailure,
+            where.path + ": it holds no usable mode" +
+                (t.table.problems.empty() ? std::string() : " (" + t.table.problems[0] + ")"));
     return t;
 }
 
-// A count of a mode line: a whole number as an integer, else as it is.
-nlohmann::json count(double v) {
-    return v == static_cast<double>(static_cast<long long>(v))
-               ? nlohmann::json(static_cast<long long>(v))
-               : nlohmann::json(v);
+// A file name as given; one holding a NUL would reach the system cut short, naming
+// another file.
+const std::string& fileName(const std::string& name) {
+    if (name.find('\0') != std::string::npos)
+        throw usage("the file name " + Quoted(name, 200) + " holds a NUL byte");
+    return name;
 }
 
 std::string modeName(const std::string& line) {
@@ -88,104 +102,138 @@ std::string modeName(const std::string& line) {
 
 } // namespace
 
-void Commands::on(CLI::App* sub, void (Commands::*action)()) {
-    sub->callback([this, action] { action_ = action; });
+void Commands::on(CLI::App* sub, std::function<void()> action) {
+    sub->callback([this, action = std::move(action)] { action_ = action; });
+}
+
+void Commands::reset() {
+    o_ = Options{};
+    action_ = nullptr;
 }
 
 void Commands::addTo(CLI::App& app, bool withRun) {
     app.require_subcommand(1, 1);
+    // Options of the app may also follow the command.
+    app.fallthrough();
+    app.add_flag("-y,--yes", o_.yes,
+                 "Do not ask for confirmation (download, eeprom set; in a script, where "
+                 "nothing is asked, these commands need it)");
     on(app.add_subcommand("list", "List the boards present, with whether this user may open "
                                   "each"),
-       &Commands::list);
+       [this] { list(); });
 
     auto* get = app.add_subcommand("get", "Read AFE registers (one burst read)");
-    get->add_option("ADDR", address_, "First register, 0x00..0x41")->required();
-    get->add_option("COUNT", count_, "How many registers (default 1, at most 64)");
-    on(get, &Commands::get);
+    get->add_option("ADDR", o_.get.address, "First register, 0x00..0x41")->required();
+    get->add_option("COUNT", o_.get.count, "How many registers (default 1, at most 64)");
+    on(get, [this] { this->get(o_.get); });
 
     auto* set = app.add_subcommand("set", "Write an AFE register and read it back (exit 3 "
                                           "when the chip reads back something else)");
-    set->add_option("ADDR", address_, "Register, 0x00..0x41")->required();
-    set->add_option("VALUE", value_, "Value, 0x00..0xff")->required();
-    set->add_flag("--gang", gang_,
+    set->add_option("ADDR", o_.set.address, "Register, 0x00..0x41")->required();
+    set->add_option("VALUE", o_.set.value, "Value, 0x00..0xff")->required();
+    set->add_flag("--gang", o_.set.gang,
                   "Write the whole gain (0x06..0x08) or offset (0x09..0x0b) group");
-    on(set, &Commands::set);
+    on(set, [this] { this->set(o_.set); });
 
     auto* dump = app.add_subcommand("dump", "Read and print all 66 AFE registers");
-    dump->add_option("--format", format_,
-                     "table (as i2cdump prints), file (the register dump file) or json")
-        ->check(CLI::IsMember({"table", "file", "json"}));
-    on(dump, &Commands::dump);
+    dump->add_option("--format", o_.dump.format,
+                     "table (as i2cdump prints), file (the register dump file) or json");
+    on(dump, [this] { this->dump(o_.dump); });
 
     auto* save = app.add_subcommand("save", "Read all AFE registers into a register dump file");
-    save->add_option("FILE", file_, "Dump file to write (replaced whole, or left as it was)")
+    save->add_option("FILE", o_.save.file, "Dump file to write (replaced whole, or left as it was)")
         ->required();
-    on(save, &Commands::save);
+    on(save, [this] { this->save(o_.save); });
     auto* load = app.add_subcommand("load", "Write the registers of a register dump file");
-    load->add_option("FILE", file_, "Dump file to read")->required();
-    on(load, &Commands::load);
+    load->add_option("FILE", o_.load.file, "Dump file to read")->required();
+    on(load, [this] { this->load(o_.load); });
+
+    auto* compare = app.add_subcommand(
+        "compare", "Read all AFE registers and compare them with a register dump file: one "
+                   "line per register that differs (exit 3 when any does)");
+    compare->add_option("FILE", o_.compare.file, "Dump file to compare with")->required();
+    on(compare, [this] { this->compare(o_.compare); });
 
     auto* mode = app.add_subcommand("mode", "Video modes of mode_table.dat");
     mode->require_subcommand(1, 1);
-    on(mode->add_subcommand("list", "List the modes"), &Commands::modeList);
+    on(mode->add_subcommand("list", "List the modes"), [this] { modeList(); });
     auto* apply = mode->add_subcommand("apply", "Set the board up for a mode and an input");
-    apply->add_option("NAME", mode_, "Mode name, as listed")->required();
+    apply->add_option("NAME", o_.modeApply.name, "Mode name, as listed")->required();
     apply
-        ->add_option("--input", input_,
+        ->add_option("--input", o_.modeApply.input,
                      "VGA1, VGA2, Component1, Component2 or Composite1 (case and blanks "
                      "do not matter)")
         ->required();
-    apply->add_flag("--csc", csc_,
+    apply->add_flag("--csc", o_.modeApply.csc,
                     "Switch the colour space converter: on for component and composite, "
                     "off for VGA");
-    on(apply, &Commands::modeApply);
+    on(apply, [this] { modeApply(o_.modeApply); });
 
     auto* de = app.add_subcommand("de", "The FPGA's data-enable window");
     de->require_subcommand(1, 1);
-    on(de->add_subcommand("get", "Print HSTART HSTOP VSTART VSTOP"), &Commands::deGet);
+    on(de->add_subcommand("get", "Print HSTART HSTOP VSTART VSTOP"), [this] { deGet(); });
     auto* deSet = de->add_subcommand("set", "Write the four counts, 0..65535 each");
-    deSet->add_option("HSTART", de_[0])->required();
-    deSet->add_option("HSTOP", de_[1])->required();
-    deSet->add_option("VSTART", de_[2])->required();
-    deSet->add_option("VSTOP", de_[3])->required();
-    on(deSet, &Commands::deSet);
+    deSet->add_option("HSTART", o_.deSet.counts[kHStart])->required();
+    deSet->add_option("HSTOP", o_.deSet.counts[kHStop])->required();
+    deSet->add_option("VSTART", o_.deSet.counts[kVStart])->required();
+    deSet->add_option("VSTOP", o_.deSet.counts[kVStop])->required();
+    on(deSet, [this] { this->deSet(o_.deSet); });
 
     auto* csc = app.add_subcommand("csc", "Switch the YPbPr-to-RGB colour space converter");
-    csc->add_option("STATE", state_, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
-    on(csc, &Commands::csc);
+    csc->add_option("STATE", o_.csc.state, "on or off")->required();
+    on(csc, [this] { this->csc(o_.csc); });
 
     auto* fpga = app.add_subcommand("fpga", "FPGA registers");
     fpga->require_subcommand(1, 1);
     auto* fpgaGet = fpga->add_subcommand("get", "Read one register");
-    fpgaGet->add_option("ADDR", address_, "Register, 0x00..0xff")->required();
-    on(fpgaGet, &Commands::fpgaGet);
+    fpgaGet->add_option("ADDR", o_.fpgaGet.address, "Register, 0x00..0xff")->required();
+    on(fpgaGet, [this] { this->fpgaGet(o_.fpgaGet); });
     auto* fpgaSet = fpga->add_subcommand("set", "Write one register");
-    fpgaSet->add_option("ADDR", address_, "Register, 0x00..0xff")->required();
-    fpgaSet->add_option("VALUE", value_, "Value, 0x00..0xff")->required();
-    on(fpgaSet, &Commands::fpgaSet);
-    on(fpga->add_subcommand("dump", "Read and print registers 0x00..0x24"), &Commands::fpgaDump);
+    fpgaSet->add_option("ADDR", o_.fpgaSet.address, "Register, 0x00..0xff")->required();
+    fpgaSet->add_option("VALUE", o_.fpgaSet.value, "Value, 0x00..0xff")->required();
+    on(fpgaSet, [this] { this->fpgaSet(o_.fpgaSet); });
+    on(fpga->add_subcommand("dump", "Read and print registers 0x00..0x24"), [this] { fpgaDump(); });
 
-    auto* download = app.add_subcommand("download", "Stream an FPGA bitstream to the board");
-    download->add_option("FILE", file_, "Bitstream file, sent as it is")->required();
-    download->add_flag("-y,--yes", yes_, "Do not ask for confirmation");
-    on(download, &Commands::download);
+    auto* download = app.add_subcommand(
+        "download", "Stream an FPGA bitstream to the board (asks first, unless -y is given)");
+    download->add_option("FILE", o_.download.file, "Bitstream file, sent as it is")->required();
+    on(download, [this] { this->download(o_.download); });
+
+    auto* mux = app.add_subcommand("mux", "Select the input multiplexer's (TM6185) channel");
+    mux->add_option("CHANNEL", o_.mux.channel, "0..3")->required();
+    on(mux, [this] { this->mux(o_.mux); });
+    auto* sync = app.add_subcommand(
+        "sync", "Select the sync separator's (SQ7302) mode: 0 NTSC/PAL, 1 tri-level, 2 HDTV, "
+                "3 computer RGB");
+    sync->add_option("MODE", o_.sync.mode, "0..3")->required();
+    on(sync, [this] { this->sync(o_.sync); });
+    auto* port = app.add_subcommand("port", "Drive a byte on the microcontroller's port A, B or E");
+    port->add_option("PORT", o_.port.port, "a, b or e")->required();
+    port->add_option("VALUE", o_.port.value, "Value, 0x00..0xff")->required();
+    on(port, [this] { this->port(o_.port); });
+    auto* eeprom = app.add_subcommand("eeprom", "The board's configuration EEPROM");
+    eeprom->require_subcommand(1, 1);
+    auto* eepromSet =
+        eeprom->add_subcommand("set", "Write one byte (asks first, unless -y is given)");
+    eepromSet->add_option("ADDR", o_.eepromSet.address, "Byte address, 0x00..0xff")->required();
+    eepromSet->add_option("VALUE", o_.eepromSet.value, "Value, 0x00..0xff")->required();
+    on(eepromSet, [this] { this->eepromSet(o_.eepromSet); });
 
     if (withRun) {
         auto* run = app.add_subcommand(
             "run", "Carry out commands from FILE (or standard input), one a line, in this "
                    "process: the board keeps its state between lines");
-        file_ = "-";
-        run->add_option("FILE", file_, "Script file, or - for standard input");
-        on(run, &Commands::runScript);
+        run->add_option("FILE", o_.run.file, "Script file, or - for standard input");
+        on(run, [this] { runScript(o_.run); });
     }
 }
 
 void Commands::run() {
-    if (action_) (this->*action_)();
+    if (action_) action_();
 }
 
 void Commands::print(const std::string& text) const {
-    std::fputs(text.c_str(), stdout);
+    std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void Commands::printJson(const nlohmann::json& doc) const {
@@ -199,7 +247,7 @@ void Commands::verbose(const std::string& text) const {
 void Commands::list() {
     if (session_.simulated()) {
         if (options_.json)
-            printJson(nlohmann::json{{"boards", {{{"simulated", true}, {"accessible", true}}}}});
+            printJson(SimulatedBoardJson());
         else
             print("simulated board (--simulate)\n");
         return;
@@ -207,49 +255,41 @@ void Commands::list() {
     const UsbBoardList found = ListUsbBoards(session_.match());
     if (!found.error.empty())
         throw CommandError(kFailure, "the USB devices cannot be listed: " + found.error);
-    nlohmann::json boards = nlohmann::json::array();
-    for (const UsbBoard& b : found.boards) {
-        if (!options_.json) print(DescribeUsbBoard(b) + "\n");
-        boards.push_back(
-            {{"bus", b.bus},
-             {"address", b.address},
-             {"port", b.port},
-             {"vendor_id", b.vendorId},
-             {"product_id", b.productId},
-             {"serial", b.serial.empty() ? nlohmann::json() : nlohmann::json(b.serial)},
-             {"accessible", b.accessible}});
+    if (options_.json) {
+        printJson(BoardsJson(found.boards));
+        return;
     }
-    if (options_.json) printJson(nlohmann::json{{"boards", boards}});
+    for (const UsbBoard& b : found.boards)
+        print(DescribeUsbBoard(b) + "\n");
 }
 
-void Commands::get() {
-    const int first = afeAddress(address_);
+void Commands::get(const GetOptions& o) {
+    const int first = afeAddress(o.address);
     const long most = std::min<long>(kMaxBurstRead, kAfeLastAddress + 1 - first);
     const int count =
-        count_.empty() ? 1 : static_cast<int>(inRange(count_, "count", 1, most, false));
+        o.count.empty() ? 1 : static_cast<int>(inRange(o.count, "count", 1, most, false));
     const auto values = ReadAfeRegisters(session_.board(), first, count);
     session_.check("reading the AFE registers");
-    nlohmann::json regs = nlohmann::json::array();
-    for (int i = 0; i < count; ++i) {
-        const std::uint8_t v = (*values)[static_cast<std::size_t>(i)];
-        if (options_.json)
-            regs.push_back(RegisterJson(first + i, v));
-        else
-            print(Hex(v) + "\n");
+    if (options_.json) {
+        printJson(RegistersJson(first, optionals(*values)));
+        return;
     }
-    if (options_.json) printJson(nlohmann::json{{"registers", regs}});
+    std::string text;
+    for (const std::uint8_t v : *values)
+        text += Hex(v) + "\n";
+    print(text);
 }
 
-void Commands::set() {
-    const int address = afeAddress(address_);
-    const std::uint8_t value = byte(value_, "value");
+void Commands::set(const SetOptions& o) {
+    const int address = afeAddress(o.address);
+    const std::uint8_t value = byte(o.value, "value");
     const Gang group = AfeRegisters()[static_cast<std::size_t>(address)].gang;
-    if (gang_ && group == Gang::None)
+    if (o.gang && group == Gang::None)
         throw usage("--gang needs a gain register (0x06..0x08) or an offset register "
                     "(0x09..0x0b), not " +
                     Hex(address));
     std::vector<AfeWrite> writes;
-    if (gang_) {
+    if (o.gang) {
         const auto w = WriteAfeGanged(session_.board(), group, value);
         session_.check("writing the registers");
         writes.assign(w->begin(), w->end());
@@ -258,161 +298,171 @@ void Commands::set() {
         session_.check("writing the register");
         writes.push_back(*w);
     }
-    nlohmann::json docs = nlohmann::json::array();
     std::string mismatch;
     for (const AfeWrite& w : writes) {
-        const std::string where = gang_ ? " to " + Hex(w.address) : "";
-        docs.push_back({{"address", w.address},
-                        {"address_hex", Hex(w.address)},
-                        {"written", w.written},
-                        {"written_hex", Hex(w.written)},
-                        {"read_back", w.readBack},
-                        {"read_back_hex", Hex(w.readBack)},
-                        {"matched", w.matches()}});
+        const std::string where = o.gang ? " to " + Hex(w.address) : "";
         if (w.matches())
             verbose("Value " + Hex(w.written) + " written" + where + ", readback matched");
         else
             mismatch += (mismatch.empty() ? "" : "; ") + std::string("wrote ") + Hex(w.written) +
                         where + ", read back " + Hex(w.readBack);
     }
-    if (options_.json) printJson(nlohmann::json{{"writes", docs}});
+    if (options_.json) printJson(WritesJson(writes));
     if (!mismatch.empty()) throw CommandError(kMismatch, "Warning - data mismatch - " + mismatch);
 }
 
-void Commands::dump() {
-    const std::string format = options_.json ? "json" : format_;
+void Commands::dump(const DumpOptions& o) {
+    if (o.format != "table" && o.format != "file" && o.format != "json")
+        throw usage("unknown format " + Quoted(o.format) + " (table, file or json)");
+    const std::string format = options_.json ? "json" : o.format;
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
-    if (format == "file") {
+    const std::vector<std::uint8_t> all(values->begin(), values->end());
+    if (format == "file")
         print(FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
-    } else if (format == "json") {
-        nlohmann::json regs = nlohmann::json::array();
-        for (int a = 0; a < kAfeRegisterCount; ++a)
-            regs.push_back(RegisterJson(a, (*values)[static_cast<std::size_t>(a)]));
-        printJson(nlohmann::json{{"registers", regs}});
-    } else {
-        print(RegisterTable(optionals(std::vector<std::uint8_t>(values->begin(), values->end()))));
-    }
+    else if (format == "json")
+        printJson(RegistersJson(0, optionals(all)));
+    else
+        print(RegisterTable(optionals(all)));
 }
 
-void Commands::save() {
+void Commands::save(const FileOptions& o) {
+    fileName(o.file);
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
-    const std::string error =
-        WriteFileAtomically(file_, FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
+    const std::string error = WriteFileAtomically(
+        fileName(o.file), FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
     if (!error.empty())
-        throw CommandError(kFailure, file_ + ": cannot save the registers there (" + error +
+        throw CommandError(kFailure, o.file + ": cannot save the registers there (" + error +
                                          "); the file was not changed");
-    if (options_.json) printJson(nlohmann::json{{"file", file_}, {"registers", kAfeRegisterCount}});
-    verbose("Saved " + std::to_string(kAfeRegisterCount) + " registers to " + file_);
+    if (options_.json) printJson(SavedJson(o.file));
+    verbose("Saved " + std::to_string(kAfeRegisterCount) + " registers to " + o.file);
 }
 
-void Commands::load() {
-    const DumpParseResult parsed = ReadDumpFile(file_);
+void Commands::load(const FileOptions& o) {
+    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
     if (!parsed.values)
-        throw CommandError(kFailure, file_ + ": " + parsed.error + "; no register was written");
+        throw CommandError(kFailure, o.file + ": " + parsed.error + "; no register was written");
     WriteDumpValues(session_.board(), *parsed.values);
     session_.check("writing the registers");
     const int skipped = parsed.skipped();
-    if (skipped > 0)
-        std::fprintf(stderr, "korva726ctl: %s: %s\n", file_.c_str(),
-                     SkippedRegistersText(skipped).c_str());
-    if (options_.json) {
-        nlohmann::json left = nlohmann::json::array();
-        for (int a = 0; a < kAfeRegisterCount; ++a)
-            if (!(*parsed.values)[static_cast<std::size_t>(a)]) left.push_back(a);
-        printJson(nlohmann::json{{"file", file_},
-                                 {"written", kAfeRegisterCount - skipped},
-                                 {"left_as_they_were", left}});
-    }
-    verbose("Wrote " + std::to_string(kAfeRegisterCount - skipped) + " registers from " + file_);
+    if (skipped > 0) Say(o.file + ": " + SkippedRegistersText(skipped));
+    if (options_.json) printJson(LoadedJson(o.file, *parsed.values));
+    verbose("Wrote " + std::to_string(kAfeRegisterCount - skipped) + " registers from " + o.file);
+}
+
+void Commands::compare(const FileOptions& o) {
+    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
+    if (!parsed.values)
+        throw CommandError(kFailure, o.file + ": " + parsed.error + "; nothing was read");
+    const auto values = ReadAllAfeRegisters(session_.board());
+    session_.check("reading the AFE registers");
+    const DumpValues& file = *parsed.values;
+    std::string text;
+    int differ = 0;
+    for (std::size_t a = 0; a < file.size(); ++a)
+        if (file[a] && *file[a] != (*values)[a]) {
+            text += Hex(static_cast<int>(a)) + ": board " + Hex((*values)[a]) + ", file " +
+                    Hex(*file[a]) + "\n";
+            ++differ;
+        }
+    if (options_.json)
+        printJson(ComparedJson(o.file, *values, file));
+    else
+        print(text);
+    const int skipped = parsed.skipped();
+    const std::string notCompared =
+        skipped == 0
+            ? std::string()
+            : std::to_string(skipped) + (skipped == 1 ? " register was" : " registers were") +
+                  " not compared: " + (skipped == 1 ? "its line holds" : "their lines hold") +
+                  " no value";
+    if (differ > 0)
+        throw CommandError(kMismatch,
+                           std::to_string(differ) +
+                               (differ == 1 ? " register differs" : " registers differ") +
+                               " from " + o.file + (notCompared.empty() ? "" : "; " + notCompared));
+    if (!notCompared.empty()) Say(o.file + ": " + notCompared);
+    verbose("All " + std::to_string(kAfeRegisterCount - skipped) + " registers compared match " +
+            o.file);
 }
 
 void Commands::modeList() {
     const LoadedTable t = modeTable(options_.verbose);
-    nlohmann::json modes = nlohmann::json::array();
-    for (const std::string& line : t.table.lines) {
-        if (!options_.json) {
-            print(modeName(line) + "\n");
-            continue;
-        }
-        const ModeLine m = *ParseModeLine(line);
-        modes.push_back({{"name", m.name},
-                         {"hstart", count(m.hStart)},
-                         {"hstop", count(m.hStop)},
-                         {"vstart", count(m.vStart)},
-                         {"vstop", count(m.vStop)},
-                         {"pll_htotal", count(m.pllHtotal)}});
+    if (options_.json) {
+        std::vector<ModeLine> modes;
+        for (const std::string& line : t.table.lines)
+            modes.push_back(*ParseModeLine(line));
+        printJson(ModesJson(t.path, modes));
+        return;
     }
-    if (options_.json) printJson(nlohmann::json{{"file", t.path}, {"modes", modes}});
+    std::string text;
+    for (const std::string& line : t.table.lines)
+        text += modeName(line) + "\n";
+    print(text);
 }
 
-void Commands::modeApply() {
-    const auto connector = FindConnector(input_);
+void Commands::modeApply(const ModeApplyOptions& o) {
+    const auto connector = FindConnector(o.input);
     if (!connector)
-        throw usage("unknown input \"" + input_ +
-                    "\" (VGA1, VGA2, Component1, Component2 or Composite1)");
+        throw usage("unknown input " + Quoted(o.input) +
+                    " (VGA1, VGA2, Component1, Component2 or Composite1)");
     const LoadedTable t = modeTable(options_.verbose);
     const std::string* line = nullptr;
     for (const std::string& l : t.table.lines)
-        if (!line && modeName(l) == mode_) line = &l;
+        if (!line && modeName(l) == o.name) line = &l;
     if (!line)
-        throw usage("no mode \"" + mode_ + "\" in " + t.path +
-                    " (korva726ctl mode list shows "
-                    "them)");
+        throw usage("no mode " + Quoted(o.name, kShownName) + " in " + t.path +
+                    " (korva726ctl mode list shows them)");
     std::string problem;
-    const auto setup = ModeSettingsFromLine(*line, connector, csc_, &problem);
-    if (!setup) throw CommandError(kFailure, t.path + ": mode \"" + mode_ + "\": " + problem);
+    const auto setup = ModeSettingsFromLine(*line, connector, o.csc, &problem);
+    if (!setup)
+        throw CommandError(kFailure,
+                           t.path + ": mode " + Quoted(o.name, kShownName) + ": " + problem);
     ApplyModeSetup(session_.board(), *setup);
     session_.check("setting up the mode");
     const Connector& c = Connectors()[static_cast<std::size_t>(*connector)];
-    if (options_.json)
-        printJson(nlohmann::json{
-            {"mode", mode_},
-            {"input", c.caption},
-            {"csc", csc_ ? nlohmann::json(c.converterOn ? "on" : "off") : nlohmann::json()}});
-    verbose("Set up for " + mode_ + " on " + c.caption);
+    if (options_.json) printJson(ModeAppliedJson(o.name, c, o.csc));
+    verbose("Set up for " + o.name + " on " + c.caption);
 }
 
 void Commands::deGet() {
     const auto window = ReadDeWindow(session_.board());
     session_.check("reading the DE window");
     if (!window) throw CommandError(kFailure, "reading the DE window: the board did not answer");
-    const char* names[kDeCounts] = {"hstart", "hstop", "vstart", "vstop"};
-    nlohmann::json doc;
-    std::string text;
-    for (int k = 0; k < kDeCounts; ++k) {
-        const auto v = static_cast<long>((*window)[static_cast<std::size_t>(k)]);
-        doc[names[k]] = v;
-        text += (k ? " " : "") + std::to_string(v);
+    if (options_.json) {
+        printJson(DeWindowJson(*window));
+        return;
     }
-    print(options_.json ? doc.dump() + "\n" : text + "\n");
+    std::string text;
+    for (int k = 0; k < kDeCounts; ++k)
+        text += (k ? " " : "") +
+                std::to_string(static_cast<long>((*window)[static_cast<std::size_t>(k)]));
+    print(text + "\n");
 }
 
-void Commands::deSet() {
+void Commands::deSet(const DeSetOptions& o) {
     const char* names[kDeCounts] = {"HSTART", "HSTOP", "VSTART", "VSTOP"};
     DeWindow window{};
     for (int k = 0; k < kDeCounts; ++k)
         window[static_cast<std::size_t>(k)] = static_cast<double>(
-            inRange(de_[static_cast<std::size_t>(k)], names[k], 0, 65535, false));
+            inRange(o.counts[static_cast<std::size_t>(k)], names[k], 0, 65535, false));
     WriteDeWindow(session_.board(), window);
     session_.check("writing the DE window");
-    if (options_.json)
-        printJson(nlohmann::json{{"hstart", count(window[0])},
-                                 {"hstop", count(window[1])},
-                                 {"vstart", count(window[2])},
-                                 {"vstop", count(window[3])}});
+    if (options_.json) printJson(DeWindowJson(window));
 }
 
-void Commands::csc() {
-    const bool on = state_ == "on";
+void Commands::csc(const CscOptions& o) {
+    if (o.state != "on" && o.state != "off")
+        throw usage("the converter is switched on or off, not " + Quoted(o.state));
+    const bool on = o.state == "on";
     SetConverter(session_.board(), on);
     session_.check("switching the converter");
-    if (options_.json) printJson(nlohmann::json{{"csc", state_}});
+    if (options_.json) printJson(ConverterJson(on));
 }
 
-void Commands::fpgaGet() {
-    const int address = byte(address_, "FPGA register");
+void Commands::fpgaGet(const FpgaGetOptions& o) {
+    const int address = byte(o.address, "FPGA register");
     const auto value = ReadFpgaRegister(session_.board(), address);
     if (!value)
         throw CommandError(kFailure,
@@ -420,9 +470,9 @@ void Commands::fpgaGet() {
     print(options_.json ? RegisterJson(address, value).dump() + "\n" : Hex(*value) + "\n");
 }
 
-void Commands::fpgaSet() {
-    const int address = byte(address_, "FPGA register");
-    const std::uint8_t value = byte(value_, "value");
+void Commands::fpgaSet(const FpgaSetOptions& o) {
+    const int address = byte(o.address, "FPGA register");
+    const std::uint8_t value = byte(o.value, "value");
     WriteFpgaRegister(session_.board(), address, value);
     session_.check("writing FPGA register " + Hex(address));
     if (options_.json) printJson(RegisterJson(address, value));
@@ -430,94 +480,131 @@ void Commands::fpgaSet() {
 
 void Commands::fpgaDump() {
     const auto values = ReadAllFpgaRegisters(session_.board());
-    if (options_.json) {
-        nlohmann::json regs = nlohmann::json::array();
-        for (int a = 0; a < kFpgaReadAllCount; ++a)
-            regs.push_back(RegisterJson(a, values[static_cast<std::size_t>(a)]));
-        printJson(nlohmann::json{{"registers", regs}});
-    } else {
-        print(RegisterTable({values.begin(), values.end()}));
-    }
+    const std::vector<std::optional<std::uint8_t>> all(values.begin(), values.end());
+    if (options_.json)
+        printJson(RegistersJson(0, all));
+    else
+        print(RegisterTable(all));
 }
 
-void Commands::download() {
+bool Commands::confirmed(const std::string& question) {
+    if (o_.yes || options_.yes) return true;
+    if (inScript_) return false;
+    const std::string prompt = Escaped(question) + " Continue? [Y/n] ";
+    std::fwrite(prompt.data(), 1, prompt.size(), stderr);
+    LineReader in(STDIN_FILENO);
+    std::string answer;
+    const bool got = in.next(answer) == LineReader::Got::Line;
+    // A terminal has echoed the answer and its Enter; otherwise the prompt's line ends here.
+    if (!got || !::isatty(STDIN_FILENO)) std::fputc('\n', stderr);
+    if (answer.ends_with('\r')) answer.pop_back();
+    return got && (answer.empty() || answer == "y" || answer == "Y" || answer == "yes");
+}
+
+void Commands::download(const DownloadOptions& o) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file_, ec))
+    if (!std::filesystem::is_regular_file(fileName(o.file), ec))
         throw CommandError(
-            kFailure, file_ + ": " +
-                          (std::filesystem::exists(file_, ec) ? "not a file" : "no such file") +
+            kFailure, o.file + ": " +
+                          (std::filesystem::exists(o.file, ec) ? "not a file" : "no such file") +
                           "; nothing was sent");
-    if (!yes_) {
-        if (inScript_) throw usage("download in a script needs -y; nothing was sent");
-        std::fprintf(stderr, "Send %s to the board's FPGA configuration pipe? Continue? [Y/n] ",
-                     file_.c_str());
-        std::string answer;
-        const bool got = static_cast<bool>(std::getline(std::cin, answer));
-        if (!got) std::fputc('\n', stderr);
-        if (!got || !(answer.empty() || answer == "y" || answer == "Y" || answer == "yes"))
-            throw usage("download not confirmed; nothing was sent");
-    }
-    const DataPipeResult r = DownloadBitstreamFile(session_.board().link(), file_, {});
+    if (!confirmed("Send " + o.file + " to the board's FPGA configuration pipe?"))
+        throw usage(inScript_ ? "download in a script needs -y; nothing was sent"
+                              : "download not confirmed; nothing was sent");
+    const DataPipeResult r =
+        DownloadBitstreamFile(session_.board().link(), o.file, {}, nullptr,
+                              [](std::uint64_t, std::uint64_t) { return StopSignal() == 0; });
+    if (r.outcome == DataPipeResult::Outcome::Stopped)
+        throw Stopped("after " + std::to_string(r.dataPackets) + " data packets of " + o.file);
     if (r.outcome == DataPipeResult::Outcome::FileProblem) throw CommandError(kFailure, r.error);
-    session_.check("downloading " + file_);
-    if (options_.json) printJson(nlohmann::json{{"file", file_}, {"data_packets", r.dataPackets}});
-    verbose("Sent " + file_ + " in " + std::to_string(r.dataPackets) + " data packets");
+    session_.check("downloading " + o.file);
+    if (options_.json) printJson(DownloadJson(o.file, r.dataPackets));
+    verbose("Sent " + o.file + " in " + std::to_string(r.dataPackets) + " data packets");
 }
 
-void Commands::runScript() {
-    if (file_ == "-") {
-        RunScript(std::cin, session_, options_);
+void Commands::mux(const MuxOptions& o) {
+    const int channel = static_cast<int>(inRange(o.channel, "channel", 0, 3, false));
+    if (!session_.board().TM6185Channel_Select(channel))
+        session_.check("selecting the multiplexer channel");
+    if (options_.json) printJson(SelectedJson("mux_channel", channel));
+}
+
+void Commands::sync(const SyncOptions& o) {
+    const int mode = static_cast<int>(inRange(o.mode, "sync mode", 0, 3, false));
+    if (!session_.board().SQ7302Channel_Select(mode))
+        session_.check("selecting the sync separator's mode");
+    if (options_.json) printJson(SelectedJson("sync_mode", mode));
+}
+
+void Commands::port(const PortOptions& o) {
+    std::string name = o.port;
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name != "a" && name != "b" && name != "e")
+        throw usage("unknown port " + Quoted(o.port) + " (a, b or e)");
+    const std::uint8_t value = byte(o.value, "value");
+    Board& board = session_.board();
+    const bool written = name == "a"   ? board.Write_PORTA(value)
+                         : name == "b" ? board.Write_PORTB(value)
+                                       : board.Write_PORTE(value);
+    if (!written) session_.check("writing port " + name);
+    if (options_.json) printJson(PortJson(name, value));
+}
+
+void Commands::eepromSet(const EepromSetOptions& o) {
+    const int address = byte(o.address, "EEPROM address");
+    const std::uint8_t value = byte(o.value, "value");
+    if (!confirmed("Write " + Hex(value) + " to EEPROM byte " + Hex(address) + "?"))
+        throw usage(inScript_ ? "eeprom set in a script needs -y; nothing was sent"
+                              : "EEPROM write not confirmed; nothing was sent");
+    if (!session_.board().WriteByte_EEPROM(address, value))
+        session_.check("writing EEPROM byte " + Hex(address));
+    if (options_.json) printJson(RegisterJson(address, value));
+}
+
+void Commands::runScript(const RunOptions& o) {
+    GlobalOptions inner = options_;
+    inner.yes = options_.yes || o_.yes;
+    if (o.file == "-") {
+        LineReader in(STDIN_FILENO);
+        RunScript(in, session_, inner);
         return;
     }
-    std::ifstream in(file_);
-    if (!in) throw CommandError(kFailure, file_ + ": " + std::strerror(errno));
-    RunScript(in, session_, options_);
+    const int fd = ::open(fileName(o.file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw CommandError(kFailure, o.file + ": " + std::strerror(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        throw CommandError(kFailure, o.file + ": is a directory");
+    LineReader in(fd);
+    RunScript(in, session_, inner);
 }
 
 std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error) {
+    const bool extras = dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr;
+    if (!extras && !dynamic_cast<const CLI::RequiredError*>(&error)) return error.what();
     const CLI::App* at = &app;
     std::string path;
     while (!at->get_subcommands().empty()) {
         at = at->get_subcommands().front();
         path += at->get_name() + " ";
     }
-    if (at->get_require_subcommand_min() == 0) return error.what();
-    const std::vector<std::string> rest = app.remaining();
-    if (!rest.empty()) return "unknown command \"" + path + rest.front() + "\"";
-    if (path.empty()) return "no command given";
-    path.pop_back();
-    return "\"" + path + "\" needs a command";
-}
-
-void RunScript(std::istream& in, Session& session, const GlobalOptions& options) {
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        // A '#' that starts a word starts a comment.
-        for (std::size_t i = 0; i < line.size(); ++i)
-            if (line[i] == '#' &&
-                (i == 0 || std::isspace(static_cast<unsigned char>(line[i - 1])))) {
-                line.resize(i);
-                break;
-            }
-        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-        const std::string where = "line " + std::to_string(number) + ": ";
-        CLI::App app("", "korva726ctl");
-        Commands commands(session, options, true);
-        commands.addTo(app, false);
-        try {
-            app.parse(line, false);
-        } catch (const CLI::CallForHelp& e) {
-            app.exit(e);
-            continue;
-        } catch (const CLI::ParseError& e) {
-            throw CommandError(kUsage, where + UsageErrorText(app, e));
-        }
-        try {
-            commands.run();
-        } catch (const CommandError& e) {
-            throw CommandError(e.status, where + e.what());
+    const std::vector<std::string> rest = app.remaining(true);
+    if (at->get_require_subcommand_min() > 0) { // a command belongs here
+        if (!rest.empty()) return "unknown command " + Quoted(path + rest.front(), kShownName);
+        if (!extras) {
+            if (path.empty()) return "no command given";
+            path.pop_back();
+            return "\"" + path + "\" needs a command";
         }
     }
+    if (!extras || rest.empty()) return error.what();
+    std::string text = rest.size() == 1 ? "the argument" : "the arguments";
+    for (const std::string& r : rest)
+        text += " " + Quoted(r);
+    return text + (rest.size() == 1 ? " was not expected" : " were not expected");
 }
-
 } // namespace korva::cli

@@ -11,7 +11,6 @@
 
 #include <array>
 #include <functional>
-#include <iosfwd>
 #include <string>
 
 namespace korva::cli {
@@ -19,6 +18,7 @@ namespace korva::cli {
 struct GlobalOptions {
     bool json = false;
     bool verbose = false;
+    bool yes = false; // -y given for the whole run (a script's own lines may add it)
 };
 
 class Commands {
@@ -26,30 +26,112 @@ class Commands {
     // inScript: the commands come from a `run` script (no confirmation is asked there).
     Commands(Session& session, const GlobalOptions& options, bool inScript = false)
         : session_(session), options_(options), inScript_(inScript) {}
+    Commands(const Commands&) = delete;
+    Commands& operator=(const Commands&) = delete;
 
-    // Adds the subcommands (and `run` when asked) to `app`.
+    // Adds the subcommands (and `run` when asked) to `app`, their options bound to this
+    // object: it must outlive the app's parses.
     void addTo(CLI::App& app, bool withRun);
+    // Every command's options back to their defaults and no command chosen, so that the
+    // same app parses the next line of a script afresh.
+    void reset();
     // Carries out the command the parse chose. Throws CommandError.
     void run();
 
   private:
-    void on(CLI::App* sub, void (Commands::*action)());
+    // What each command's arguments and options are parsed into.
+    struct GetOptions {
+        std::string address, count;
+    };
+    struct SetOptions {
+        std::string address, value;
+        bool gang = false;
+    };
+    struct DumpOptions {
+        std::string format = "table";
+    };
+    struct FileOptions {
+        std::string file;
+    };
+    struct ModeApplyOptions {
+        std::string name, input;
+        bool csc = false;
+    };
+    struct DeSetOptions {
+        std::array<std::string, kDeCounts> counts;
+    };
+    struct CscOptions {
+        std::string state;
+    };
+    struct FpgaGetOptions {
+        std::string address;
+    };
+    struct FpgaSetOptions {
+        std::string address, value;
+    };
+    struct DownloadOptions {
+        std::string file;
+    };
+    struct MuxOptions {
+        std::string channel;
+    };
+    struct SyncOptions {
+        std::string mode;
+    };
+    struct PortOptions {
+        std::string port, value;
+    };
+    struct EepromSetOptions {
+        std::string address, value;
+    };
+    struct RunOptions {
+        std::string file = "-";
+    };
+    struct Options {
+        bool yes = false; // -y: no confirmation is asked
+        GetOptions get;
+        SetOptions set;
+        DumpOptions dump;
+        FileOptions save, load, compare;
+        ModeApplyOptions modeApply;
+        DeSetOptions deSet;
+        CscOptions csc;
+        FpgaGetOptions fpgaGet;
+        FpgaSetOptions fpgaSet;
+        DownloadOptions download;
+        MuxOptions mux;
+        SyncOptions sync;
+        PortOptions port;
+        EepromSetOptions eepromSet;
+        RunOptions run;
+    };
+
+    // Makes `action` the command to run when the parse chooses `sub`.
+    void on(CLI::App* sub, std::function<void()> action);
     void list();
-    void get();
-    void set();
-    void dump();
-    void save();
-    void load();
+    void get(const GetOptions& o);
+    void set(const SetOptions& o);
+    void dump(const DumpOptions& o);
+    void save(const FileOptions& o);
+    void load(const FileOptions& o);
+    void compare(const FileOptions& o);
     void modeList();
-    void modeApply();
+    void modeApply(const ModeApplyOptions& o);
     void deGet();
-    void deSet();
-    void csc();
-    void fpgaGet();
-    void fpgaSet();
+    void deSet(const DeSetOptions& o);
+    void csc(const CscOptions& o);
+    void fpgaGet(const FpgaGetOptions& o);
+    void fpgaSet(const FpgaSetOptions& o);
     void fpgaDump();
-    void download();
-    void runScript();
+    void download(const DownloadOptions& o);
+    void mux(const MuxOptions& o);
+    void sync(const SyncOptions& o);
+    void port(const PortOptions& o);
+    void eepromSet(const EepromSetOptions& o);
+    void runScript(const RunOptions& o);
+    // Asks `question` on standard error unless -y was given: Enter or y means yes, the end
+    // of the input no. In a script nothing is asked: without -y the answer is no.
+    bool confirmed(const std::string& question);
     void print(const std::string& text) const;
     void printJson(const nlohmann::json& doc) const;
     void verbose(const std::string& text) const;
@@ -57,23 +139,12 @@ class Commands {
     Session& session_;
     const GlobalOptions& options_;
     bool inScript_;
-    void (Commands::*action_)() = nullptr;
-
-    std::string address_, count_, value_, file_, mode_, input_, state_;
-    std::string format_ = "table";
-    std::array<std::string, 4> de_;
-    bool gang_ = false;
-    bool csc_ = false;
-    bool yes_ = false;
+    Options o_;
+    std::function<void()> action_;
 };
 
 // The one line a parse error is told in. A word where a command belongs is named as an
 // unknown command rather than as a missing one.
 std::string UsageErrorText(const CLI::App& app, const CLI::ParseError& error);
-
-// Carries out the lines of a script: one command a line, '#' starts a comment, blank
-// lines are skipped. Stops at the first line that fails, with its exit status and a
-// message that names the line.
-void RunScript(std::istream& in, Session& session, const GlobalOptions& options);
 
 } // namespace korva::cli

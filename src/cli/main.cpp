@@ -1,15 +1,20 @@
 // korva726ctl: the KORVA726EVAL board from the shell, for scripts and CI on the bench PC.
-// Exit status: 0 success, 1 usage, 2 board or file failure, 3 read-back mismatch.
+// Exit status: 0 success, 1 usage, 2 board or file failure, 3 read-back mismatch; 130 and
+// 143 when SIGINT or SIGTERM stopped it.
 #include "commands.h"
+#include "stop.h"
 
 #include "device/exchange.h"
 
 #include <cstdio>
+#include <iostream>
+#include <optional>
 #include <stdexcept>
 
 using namespace korva::cli;
 
 int main(int argc, char** argv) {
+    InstallStopSignals();
     SessionOptions sessionOptions;
     GlobalOptions options;
     Session session(sessionOptions);
@@ -30,21 +35,21 @@ int main(int argc, char** argv) {
     app.add_flag("--json", options.json, "Print one JSON document per command on standard output");
     app.add_flag("-v,--verbose", options.verbose,
                  "Say what was done, and print the USB layer's trace on standard error");
-    app.fallthrough(); // the options above may also follow the command
-    app.footer("Exit status: 0 success, 1 usage, 2 board or file failure, 3 read-back mismatch.\n");
+    app.footer("Exit status: 0 success, 1 usage, 2 board or file failure, 3 read-back mismatch; "
+               "130 or 143 when stopped by SIGINT or SIGTERM.\n");
     commands.addTo(app, true);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        // Under --json nothing but JSON goes to standard output.
+        return app.exit(e, options.json ? std::cerr : std::cout);
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        return app.exit(e, options.json ? std::cerr : std::cout);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "korva726ctl: %s (korva726ctl --help shows the usage)\n",
-                     UsageErrorText(app, e).c_str());
+        Say(UsageErrorText(app, e) + " (korva726ctl --help shows the usage)");
         return kUsage;
     }
     sessionOptions.verbose = options.verbose;
@@ -53,15 +58,30 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%.*s\n", int(text.size()), text.data());
         });
 
+    int status = kSuccess;
+    std::string message;
+    std::optional<Stopped> stopped;
     try {
         session.start();
         commands.run();
+    } catch (const Stopped& e) {
+        stopped = e;
     } catch (const CommandError& e) {
-        std::fprintf(stderr, "korva726ctl: %s\n", e.what());
-        return e.status;
+        status = e.status;
+        message = e.what();
     } catch (const std::invalid_argument& e) {
-        std::fprintf(stderr, "korva726ctl: %s\n", e.what());
-        return kUsage;
+        status = kUsage;
+        message = e.what();
     }
-    return kSuccess;
+    const bool captured = session.finish();
+    // A signal outranks what it caused (a prompt or a read cut short).
+    if (StopSignal() != 0) {
+        Say(StoppedText(stopped.value_or(Stopped())));
+        return 128 + StopSignal();
+    }
+    if (status != kSuccess) {
+        Say(message);
+        return status;
+    }
+    return captured ? kSuccess : kFailure;
 }

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "output.h"
+
 #include "device/sim_board.h"
 #include "config/ini_reader.h"
 
@@ -10,7 +12,7 @@ namespace korva::cli {
 
 Session::~Session() {
     if (driver_ != 0) layer_->uninit(driver_);
-    if (layer_) layer_->onNotice = nullptr;
+    if (base_) base_->onNotice = nullptr;
 }
 
 void Session::readConfig() {
@@ -20,8 +22,14 @@ void Session::readConfig() {
     hiddenModes_ = ReadTestFlag(ini);
     const UsbMatchSetting usb = ReadUsbMatch(ini, match_);
     match_ = usb.match;
-    for (const std::string& problem : usb.problems)
-        std::fprintf(stderr, "korva726ctl: %s\n", problem.c_str());
+    matchProblems_ = usb.problems;
+}
+
+const MatchEntry& Session::match() {
+    for (const std::string& problem : matchProblems_)
+        Say(problem);
+    matchProblems_.clear();
+    return match_;
 }
 
 void Session::start() {
@@ -42,13 +50,27 @@ void Session::start() {
         } catch (const std::exception& e) {
             throw CommandError(kFailure, e.what());
         }
+        // The capture's own notices say that it failed (from its writing thread, maybe):
+        // said at once, and the command will end with status 2.
+        capture_->onNotice = [this](const std::string& text) {
+            if (!captureFailed_.exchange(true)) Say(text);
+        };
         layer_ = capture_.get();
     }
-    layer_->onNotice = [this](const std::string& text) { notice_ = text; };
+    // The board's notices (set after the capture, which would otherwise pass them on as
+    // its own) tell why it could not be opened.
+    base_->onNotice = [this](const std::string& text) { notice_ = text; };
+    stoppable_ = std::make_unique<StoppableLayer>(*layer_);
+    layer_ = stoppable_.get();
+}
+
+bool Session::finish() {
+    if (capture_) capture_->flush();
+    return !captureFailed_;
 }
 
 void Session::chooseUsbBoard() {
-    const UsbBoardList list = ListUsbBoards(match_);
+    const UsbBoardList list = ListUsbBoards(match());
     if (!list.error.empty())
         throw CommandError(kFailure, "no KORVA726EVAL board can be reached: " + list.error);
     const std::optional<std::string> id =

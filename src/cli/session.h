@@ -5,11 +5,14 @@
 #pragma once
 
 #include "cli_error_sink.h"
+#include "stop.h"
+
 #include "device/board.h"
 #include "device/capture_layer.h"
 #include "device/libusb_boards.h"
 #include "device/libusb_layer.h"
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -41,14 +44,19 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     // Reads Config.ini beside the executable and creates the layers and the capture file.
+    // A capture that fails later is said once on standard error.
     void start();
+    // Writes out what the capture still holds. False when the capture asked for was not
+    // made whole (the failure has been said).
+    bool finish();
     // The board, opened on first use. Throws CommandError (2) when there is none to open.
     Board& board();
     // Throws CommandError (2) saying what failed when the link has reported a failure.
     void check(const std::string& what) const;
 
     bool simulated() const { return options_.simulate; }
-    const MatchEntry& match() const { return match_; }
+    // The identifiers a USB board is matched by (warning once about bad ones in Config.ini).
+    const MatchEntry& match();
     // Config.ini [Flags] Test: dump files name every register.
     bool hiddenModesShown() const { return hiddenModes_; }
 
@@ -58,11 +66,14 @@ class Session {
 
     const SessionOptions& options_;
     MatchEntry match_;
+    std::vector<std::string> matchProblems_; // not yet said
     bool hiddenModes_ = false;
     std::unique_ptr<UsbLayer> base_;
-    LibusbLayer* usb_ = nullptr; // base_ when it is the real board's layer
+    LibusbLayer* usb_ = nullptr;             // base_ when it is the real board's layer
+    std::atomic<bool> captureFailed_{false}; // before capture_: its last notice may set it
     std::unique_ptr<CaptureLayer> capture_;
-    UsbLayer* layer_ = nullptr;
+    std::unique_ptr<StoppableLayer> stoppable_;
+    UsbLayer* layer_ = nullptr; // the top of the stack
     DeviceContext context_;
     CliErrorSink sink_;
     std::unique_ptr<CommandLink> link_;

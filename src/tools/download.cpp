@@ -18,6 +18,12 @@ std::filesystem::path inDir(const std::filesystem::path& dir, const char* name) 
 // Opens a file for reading without ever creating it. Fills `error` when it cannot.
 bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& length,
                   std::string& error) {
+    // The system would take the name only up to a NUL: another file than the one named.
+    if (path.native().find('\0') != std::string::npos) {
+        error = "The file name \"" + path.string().substr(0, path.native().find('\0')) +
+                "\" is followed by a NUL byte, so nothing was sent to the board.";
+        return false;
+    }
     std::error_code ec;
     const auto st = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(st)) {
@@ -55,14 +61,16 @@ std::uint64_t DataPacketCount(std::uint64_t length) {
 
 DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
                                  const std::function<void(bool)>& setDownloadButtonVisible,
-                                 PipeTransferRecord* transferRecord) {
+                                 PipeTransferRecord* transferRecord,
+                                 const DownloadProgress& progress) {
     return DownloadBitstreamFile(link, inDir(workingDir, kBitstreamFileName),
-                                 setDownloadButtonVisible, transferRecord);
+                                 setDownloadButtonVisible, transferRecord, progress);
 }
 
 DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::path& file,
                                      const std::function<void(bool)>& setDownloadButtonVisible,
-                                     PipeTransferRecord* transferRecord) {
+                                     PipeTransferRecord* transferRecord,
+                                     const DownloadProgress& progress) {
     DataPipeResult result;
     result.outcome = DataPipeResult::Outcome::Reported;
     if (link.halted()) return result; // the program is ending: nothing more goes out
@@ -90,12 +98,34 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
     if (transferRecord) transferRecord->pipeNumber = pipe::DataOut;
 
     const std::uint64_t packets = DataPacketCount(length);
+    // Ends the download early: the window gets its button back and carries on.
+    const auto end = [&](DataPipeResult::Outcome outcome) {
+        if (setDownloadButtonVisible) setDownloadButtonVisible(true);
+        result.outcome = outcome;
+        return result;
+    };
     std::vector<char> block(std::min(packets, kBlockPackets) * kDataPacketSize);
     for (std::uint64_t first = 0; first < packets; first += kBlockPackets) {
         const auto bytes =
             static_cast<std::uint32_t>(std::min(packets - first, kBlockPackets) * kDataPacketSize);
-        std::fill_n(block.begin(), bytes, 0); // bytes past the end of the file are 0
-        if (in) in.read(block.data(), bytes);
+        // The file's bytes in this block as its length was at the start; past them, zeros.
+        const std::uint64_t offset = first * kDataPacketSize;
+        const auto want = static_cast<std::streamsize>(
+            offset < length ? std::min<std::uint64_t>(bytes, length - offset) : 0);
+        std::fill_n(block.begin(), bytes, 0);
+        if (want > 0 && !in.read(block.data(), want)) {
+            // A file cut short or failing under us: what it gave instead of its bytes must
+            // not reach the board as if it were the bitstream.
+            result.error =
+                "The file \"" + file.string() + "\" could not be read at byte " +
+                std::to_string(offset + static_cast<std::uint64_t>(in.gcount())) +
+                (in.eof() ? " (it has become shorter than the " + std::to_string(length) +
+                                " bytes it had when the download started)"
+                          : " (a read error)") +
+                ", so the download stopped after " + std::to_string(result.dataPackets) + " of " +
+                std::to_string(packets) + " data packets.";
+            return end(DataPipeResult::Outcome::FileProblem);
+        }
         std::uint32_t sent = 0;
         s = link.Stream(pipe::DataOut, reinterpret_cast<const std::uint8_t*>(block.data()), bytes,
                         kDataPacketSize, &sent);
@@ -108,10 +138,10 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
                          s, "sending: " + Stat2Str(link.layer(), s)});
             return result;
         }
+        if (progress && !progress(result.dataPackets, packets) && result.dataPackets < packets)
+            return end(DataPipeResult::Outcome::Stopped);
     }
-    if (setDownloadButtonVisible) setDownloadButtonVisible(true);
-    result.outcome = DataPipeResult::Outcome::Done;
-    return result;
+    return end(DataPipeResult::Outcome::Done);
 }
 
 DataPipeResult ProbeDataPipes(CommandLink& link, const std::filesystem::path& workingDir,

@@ -26,14 +26,23 @@ std::uint64_t DataPacketCount(std::uint64_t length);
 
 struct DataPipeResult {
     enum class Outcome {
-        Done,        // everything was sent
-        Reported,    // a failure went to ErrMsg (no board, a failed transfer)
-        FileProblem, // the file is missing or unreadable: nothing was sent
+        Done,     // everything was sent
+        Reported, // a failure went to ErrMsg (no board, a failed transfer)
+        // The file is missing or cannot be opened (nothing was sent), or it could not be
+        // read up to the length it had when the download started (the packets before the
+        // failed read were sent, nothing after them).
+        FileProblem,
+        Stopped, // the progress callback asked to stop: nothing went after dataPackets
     };
     Outcome outcome = Outcome::Done;
     std::string error;             // FileProblem: text for a message box, naming the file
     std::uint64_t dataPackets = 0; // data packets written on pipe 0x05
 };
+
+// Told after each block of data packets has gone out (the packets sent so far, and all
+// there are to send); returning false stops the download before the next block. A front
+// end checks here for a request to stop and shows how far the download has come.
+using DownloadProgress = std::function<bool(std::uint64_t sent, std::uint64_t total)>;
 
 // The bitstream download: validity check (no board: ErrMsg 0, nothing opened), open
 // "fpga_top.bit" in workingDir (empty = the current directory), the start packet, hide the
@@ -41,15 +50,19 @@ struct DataPipeResult {
 // then the file in DataPacketCount(L) packets of 64 bytes (bytes past the end of the file
 // are 0), streamed with many in flight, and the button shown again. The first write that
 // fails goes to ErrMsg with its status and nothing more is sent. A missing file is not
-// created: the result says so and nothing is sent.
+// created: the result says so and nothing is sent. A file that ends early or fails to read
+// stops the download before the block it was read for (FileProblem, naming the offset);
+// so does `progress` returning false (Stopped). Either way the button is shown again.
 DataPipeResult DownloadBitstream(CommandLink& link, const std::filesystem::path& workingDir,
                                  const std::function<void(bool)>& setDownloadButtonVisible,
-                                 PipeTransferRecord* transferRecord = nullptr);
+                                 PipeTransferRecord* transferRecord = nullptr,
+                                 const DownloadProgress& progress = {});
 
 // The same steps for a bitstream file named by its path.
 DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::path& file,
                                      const std::function<void(bool)>& setDownloadButtonVisible,
-                                     PipeTransferRecord* transferRecord = nullptr);
+                                     PipeTransferRecord* transferRecord = nullptr,
+                                     const DownloadProgress& progress = {});
 
 // The data-pipe probe: validity check, the bytes of "fpgatop.Bit" in workingDir handed to
 // showText (rendered by ProbeFileText), 64 zero bytes written on pipe 0x05 and 64 bytes

@@ -107,7 +107,7 @@ std::vector<std::string> replay(const LoggedWrite& w, bool python) {
     }
     case opcode::WriteEeprom:
         lines.push_back(python ? "board.eeprom_write(" + lhex(a[1]) + ", " + lhex(a[2]) + ")"
-                               : "eeprom set " + lhex(a[1]) + " " + lhex(a[2]));
+                               : "eeprom set -y " + lhex(a[1]) + " " + lhex(a[2]));
         break;
     default:
         break;

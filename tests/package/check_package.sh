@@ -72,8 +72,10 @@ $lintian_ok || fail "lintian"
 # The unpacked programs, started from a folder without a mode table, take the table of the
 # unpacked tree: one of the test's own, so that no other copy can stand in for it.
 data=$root/usr/share/korva726eval
-printf 'KORVA726EVAL test table\r\npackage check\r\nNumber of modes: 2\r\n%s\r\n%s\r\n' \
-    'Pkgcheck 1,1,2,3,4,5;x' 'Pkgcheck 2,1,2,3,4,5;x' >"$data/mode_table.dat"
+# The line after the two counted is not a mode of the table.
+printf 'KORVA726EVAL test table\r\npackage check\r\nNumber of modes: 2\r\n%s\r\n%s\r\n%s\r\n' \
+    'Pkgcheck 1,1,2,3,4,5;x' 'Pkgcheck 2,1,2,3,4,5;x' 'Pkgcheck 3,1,2,3,4,5;x' \
+    >"$data/mode_table.dat"
 cd "$work"
 export XDG_RUNTIME_DIR=$work/xdg
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -96,7 +98,8 @@ if [[ $ctl == with-ctl ]]; then
     "$root/usr/bin/korva726ctl" --simulate mode list | grep -q "Pkgcheck 2" ||
         fail "korva726ctl --simulate mode list does not list the unpacked table"
 
-    # Completion, as bash offers it after the words typed (the last one being completed).
+    # Completion, as bash offers it after the words typed (the last one being completed;
+    # "\_" stands for a blank typed after a backslash).
     PATH=$root/usr/bin:$PATH bash -c '
         source /usr/share/bash-completion/bash_completion
         source "$1/usr/share/bash-completion/completions/korva726ctl"
@@ -104,6 +107,7 @@ if [[ $ctl == with-ctl ]]; then
         while IFS="|" read -r line want; do
             read -ra COMP_WORDS <<<"$line"
             [[ $line == *" " ]] && COMP_WORDS+=("")
+            COMP_WORDS=("${COMP_WORDS[@]//\\_/\\ }") line=${line//\\_/\\ }
             COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$line COMP_POINT=${#line}
             COMPREPLY=()
             _korva726ctl korva726ctl "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
@@ -115,7 +119,13 @@ korva726ctl --device 1-2.3 csc o|on off
 korva726ctl dump --format j|json
 korva726ctl set 0x06 0x80 --g|--gang
 korva726ctl mode apply Pkg|Pkgcheck\ 1 Pkgcheck\ 2
-korva726ctl mode apply x --|--input --csc"
+korva726ctl mode apply Pkgcheck\_|Pkgcheck\ 1 Pkgcheck\ 2
+korva726ctl mode apply '"'"'Pkgcheck|'"'"'Pkgcheck 1'"'"' '"'"'Pkgcheck 2'"'"'
+korva726ctl mode apply Pkgcheck\_1 |
+korva726ctl mode apply x --input comp|component1 component2 composite1
+korva726ctl mode apply x --|--simulate --capture --device --json --verbose --help --input --csc
+korva726ctl -y download f --j|--json
+korva726ctl port |a b e"
         exit $status' _ "$root" || fail "bash completion"
 else
     echo "korva726ctl is not built here: its checks are left out"

@@ -16,8 +16,9 @@ struct Rig : BoardRig {
     std::vector<bool> visibility;
 
     using BoardRig::BoardRig;
-    DataPipeResult download() {
-        return DownloadBitstream(link, dir.path, [this](bool v) { visibility.push_back(v); });
+    DataPipeResult download(const DownloadProgress& progress = {}) {
+        return DownloadBitstream(
+            link, dir.path, [this](bool v) { visibility.push_back(v); }, nullptr, progress);
     }
 };
 
@@ -49,6 +50,43 @@ TEST(Download, EachLengthStreamsItsBytesInTheRoundedPacketCount) {
             EXPECT_EQ(std::tuple(t.pipe, t.in, &t == &log[0] ? t.data == Bytes{0} : t.data.size() == 64, t.timeoutMs),
                       std::tuple(pipe::DataOut, false, true, 30000u));
         // clang-format on
+    }
+}
+
+// After each block of 1024 packets the progress callback hears how far the download is and
+// may stop it; a file that shrinks under the download stops it before the block it was read
+// for, naming the offset. Either way nothing goes after the packets counted, and the button
+// comes back.
+TEST(Download, StopsAfterABlockWhenAskedOrWhenTheFileEndsEarly) {
+    // The length the callback cuts the file to after the first block (0: left as it is),
+    // and whether it lets the download go on; the outcome and the error's text.
+    // clang-format off
+    struct Row { std::uintmax_t truncate; bool go; DataPipeResult::Outcome outcome; const char* error; };
+    const Row rows[] = {
+        {0, false, Stopped, ""},
+        {1000, true, FileProblem, "read at byte 65536 (it has become shorter than the 131072 bytes"},
+        {70000, true, FileProblem, "read at byte 70000 (it has become shorter"},
+    };
+    // clang-format on
+    const Bytes bitstream = ramp(131072); // 2049 packets: two blocks of 1024, then one
+    using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.error);
+        Rig r;
+        const std::filesystem::path file = r.dir.path / kBitstreamFileName;
+        writeFile(file, bitstream);
+        Calls calls;
+        const auto result = r.download([&](std::uint64_t sent, std::uint64_t total) {
+            calls.emplace_back(sent, total);
+            if (row.truncate) std::filesystem::resize_file(file, row.truncate);
+            return row.go;
+        });
+        EXPECT_EQ(
+            std::tuple(result.outcome, result.dataPackets, calls, r.sim.streamed(), r.visibility),
+            std::tuple(row.outcome, 1024u, Calls{{1024, 2049}},
+                       Bytes(bitstream.begin(), bitstream.begin() + 65536),
+                       std::vector<bool>{false, true}));
+        EXPECT_NE(result.error.find(row.error), std::string::npos) << result.error;
     }
 }
 

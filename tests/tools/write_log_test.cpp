@@ -124,7 +124,7 @@ TEST(WriteLog, ReplaysEveryKindOfWriteAsScriptAndPython) {
             "# Mode 1024x768@60Hz VESA on Component 1", "set 0x05 0x0d", "mux 1", "sync 0",
             "fpga set 0x1b 0x21", "# Load registers.TXT", "# set 0x01 0x0b  (read-only register)",
             "# Write_PORTA 0x3C", "port a 0x3c", "# WriteByte_EEPROM 0x20 \u2190 0x00",
-            "eeprom set 0x20 0x00", "# WriteBurstI2C 0x4C 0x00 \u2190 FF 80",
+            "eeprom set -y 0x20 0x00", "# WriteBurstI2C 0x4C 0x00 \u2190 FF 80",
             "# set 0x00 0xff  (read-only register)", "# set 0x01 0x80  (read-only register)"}));
     const std::string python = r.log.toPython("t");
     for (const char* line :
