@@ -96,9 +96,11 @@ DumpLineReading ReadDumpLine(std::string_view line) {
         return r;
     }
     const std::string_view field = line.substr(at + kMarker.size());
-    const auto digits = std::count_if(field.begin(), field.end(), IsHexDigit);
-    if (field.size() <= 2 && digits == 0) return r; // never read when saved: no value
-    if (field.size() == 2 && digits == 2) {
+    // A box never read saves as nothing or as blanks: no value. Anything else that is not
+    // two hex digits is damage, never a register to skip.
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    if (field.size() <= 2 && std::all_of(field.begin(), field.end(), blank)) return r;
+    if (field.size() == 2 && std::all_of(field.begin(), field.end(), IsHexDigit)) {
         r.value = static_cast<std::uint8_t>(ParseHexLenient(field));
         return r;
     }

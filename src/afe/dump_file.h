@@ -41,9 +41,9 @@ RegisterTexts DumpTexts(const RegisterValues& values);
 std::vector<std::string> SplitDumpLines(std::string_view content);
 
 // One register line as the loader reads it: ": 0x" and then the value field, which is
-// the rest of the line. A field of two hex digits is the value; a field of at most two
-// characters without any hex digit is no value (the register is left as it is); anything
-// else is a problem, said in plain words.
+// the rest of the line. A field of two hex digits is the value; an empty field or one of
+// one or two blanks is no value (the register is left as it is); anything else is a
+// problem, said in plain words.
 struct DumpLineReading {
     std::optional<std::uint8_t> value;
     std::string problem; // empty when the line has the shape of a register line

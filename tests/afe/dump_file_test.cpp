@@ -56,6 +56,9 @@ TEST(DumpRead, RegisterLineIsColonHexAndTheValueField) {
         {"Input Config (0x05): 0x7F ", -1, "not two hexadecimal digits"},
         {"Hsync Mask Ctrl (0x41): 0x4", -1, "not two hexadecimal digits"}, // cut off
         {"x: 0x3g", -1, "not two hexadecimal digits"},
+        {"x: 0xZZ", -1, "the value \"ZZ\""}, // no digit at all is damage, not "unread"
+        {"x: 0x-", -1, "not two hexadecimal digits"},
+        {"x: 0x\t ", -1, ""},
         {"Red Gain (0x06) 0x80", -1, "no \": 0x\""},
         {"", -1, "no \": 0x\""}};
     for (const auto& [line, value, problem] : cases) {
