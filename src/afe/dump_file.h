@@ -72,8 +72,14 @@ DumpParseResult ReadDumpFile(const std::string& path);
 
 // Replaces the file at `path` with `content`, or leaves it as it was: the content goes to
 // a temporary file in the same folder, is flushed and synced (every step checked), and
-// only then takes the file's place. On any failure the temporary file is removed and the
-// text of the failure is returned; an empty result means the file was written.
+// only then takes the file's place, with the old file's owner, group and mode. A symbolic
+// link keeps pointing where it did (a dangling one gets its file). A file with more than
+// one link, or whose owner or group this process may not give, is rewritten in place once
+// that copy is on the disk (its old content is put back if that fails). A device or FIFO is
+// written to, never replaced. Temporary files that killed saves left in the folder are
+// removed when the process that made them is gone. On any failure the temporary file is
+// removed and the text of the failure is returned; an empty result means the file was
+// written.
 std::string WriteFileAtomically(const std::string& path, std::string_view content);
 
 } // namespace korva
