@@ -273,12 +273,10 @@ class CaptureLayer::StreamRecorder : public StreamWatcher {
 };
 
 Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                                std::uint32_t size, std::uint32_t packetSize,
-                                std::uint32_t* transferred, std::uint32_t timeoutMs,
-                                StreamWatcher* watcher) {
+                                std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
+                                std::uint32_t timeoutMs, StreamWatcher* watcher) {
     if (packetSize == 0 || (data == nullptr && size > 0))
-        return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
-                                 watcher);
+        return inner_.streamBulk(device, pipe, data, size, packetSize, report, timeoutMs, watcher);
     std::uint64_t firstUrb = 0;
     {
         std::lock_guard lock(m_);
@@ -287,8 +285,7 @@ Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const s
     }
     StreamRecorder recorder(*this, device, static_cast<std::uint8_t>(pipe & 0x7F), data, size,
                             packetSize, firstUrb, watcher);
-    return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
-                             &recorder);
+    return inner_.streamBulk(device, pipe, data, size, packetSize, report, timeoutMs, &recorder);
 }
 
 std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,

@@ -73,7 +73,7 @@ class CaptureLayer : public UsbLayer {
     // Records each packet's submission and completion as the wrapped layer reports them,
     // each packet a transfer of its own.
     Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
                       std::uint32_t timeoutMs, StreamWatcher* watcher) override;
     std::string stat2Str(Status s) override { return inner_.stat2Str(s); }
 

@@ -105,11 +105,21 @@ Status CommandLink::Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, st
 }
 
 Status CommandLink::Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
-                           std::uint32_t packetSize, std::uint32_t* transferred) {
-    if (transferred) *transferred = 0;
+                           std::uint32_t packetSize, StreamReport* report) {
+    if (report) *report = {};
     if (halted_) return status::Interrupted;
-    return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, transferred,
+    return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, report,
                              kTransferTimeoutMs, nullptr);
+}
+
+Status CommandLink::Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
+                           std::uint32_t packetSize, std::uint32_t* transferred) {
+    StreamReport report;
+    const Status s = Stream(pipe, data, size, packetSize, &report);
+    if (transferred)
+        *transferred = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(size, std::uint64_t{report.failedPacket} * packetSize));
+    return s;
 }
 
 void CommandLink::fail(CheckStyle style, LinkFailure failure) {

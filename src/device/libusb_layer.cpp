@@ -120,6 +120,7 @@ void LibusbLayer::uninit(DriverHandle driver) {
     }
     dropQueued(); // events that came after the thread's last round
     closeAll();
+    dropEndedStreams(true); // closes the boards they kept open, then frees their transfers
     libusb_exit(ctx_);
     ctx_ = nullptr;
     driver_ = 0;
@@ -163,6 +164,8 @@ void LibusbLayer::eventLoop() {
         timeval tv{0, kEventWaitUs};
         const int r = libusb_handle_events_timeout_completed(ctx_, &tv, nullptr);
         if (r != LIBUSB_SUCCESS && r != LIBUSB_ERROR_INTERRUPTED && !stop_.load()) {
+            lastEventError_ = r;
+            ++eventFailures_;
             TraceMsg("LibusbLayer: libusb_handle_events_timeout_completed failed: " + errorName(r));
             std::this_thread::sleep_for(std::chrono::milliseconds(100)); // do not spin on it
         }

@@ -57,6 +57,8 @@ class EmulatedBoard {
     std::atomic<int> opens{0}, claims{0}, discards{0}; // clients, CLAIMINTERFACEs, DISCARDURBs
     std::atomic<int> mostDataOutInFlight{0}; // writes on 0x05 submitted and not yet reaped
     std::atomic<int> failDataOutAt{0};       // the n-th write on 0x05 from now (1 = next) stalls
+    std::atomic<int> shortDataOutAt{0};      // the n-th write on 0x05 takes half its bytes
+    std::atomic<int> reapsBeforeFailure{-1}; // writes on 0x05 reaped before reaping fails (EIO)
     std::atomic<bool> fifoFull{false};       // libusb's poll sleeps
 
   private:
@@ -72,7 +74,8 @@ class EmulatedBoard {
     void handle(UMockdevIoctlClient* client);
     void submit(Client& c, UMockdevIoctlData* arg);
     int discard(Client& c, UMockdevIoctlData* arg);
-    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr);
+    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr,
+                bool half = false);
     void updateFifo();
 
     UmockdevBed& bed_;
