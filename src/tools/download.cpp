@@ -96,15 +96,17 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
             static_cast<std::uint32_t>(std::min(packets - first, kBlockPackets) * kDataPacketSize);
         std::fill_n(block.begin(), bytes, 0); // bytes past the end of the file are 0
         if (in) in.read(block.data(), bytes);
-        std::uint32_t sent = 0;
+        StreamReport report;
         s = link.Stream(pipe::DataOut, reinterpret_cast<const std::uint8_t*>(block.data()), bytes,
-                        kDataPacketSize, &sent);
-        result.dataPackets += sent / kDataPacketSize;
+                        kDataPacketSize, &report);
+        // Packets in flight behind a failed one may have reached the board too: all count.
+        result.dataPackets += report.accepted;
         if (s != status::Success) {
             link.ErrMsg(ErrorCodeForStatus(s),
                         {"DownloadFPGA (data packet " +
-                             std::to_string(first + sent / kDataPacketSize + 1) + " of " +
-                             std::to_string(packets) + ")",
+                             std::to_string(first + report.failedPacket + 1) + " of " +
+                             std::to_string(packets) + "; the board took " +
+                             std::to_string(result.dataPackets) + " in all)",
                          s, "sending: " + Stat2Str(link.layer(), s)});
             return result;
         }

@@ -31,8 +31,10 @@ struct DataPipeResult {
         FileProblem, // the file is missing or unreadable: nothing was sent
     };
     Outcome outcome = Outcome::Done;
-    std::string error;             // FileProblem: text for a message box, naming the file
-    std::uint64_t dataPackets = 0; // data packets written on pipe 0x05
+    std::string error; // FileProblem: text for a message box, naming the file
+    // Data packets the board accepted on pipe 0x05; after a failed one, also those that were
+    // already on the bus behind it.
+    std::uint64_t dataPackets = 0;
 };
 
 // The bitstream download: validity check (no board: ErrMsg 0, nothing opened), open

@@ -194,9 +194,13 @@ TEST(LibusbStream, DownloadGoesOutInOrderManyInFlightAndAStallStopsIt) {
     EXPECT_EQ(r.board.received(), expected);
     EXPECT_GE(r.board.mostDataOutInFlight, 16);
     r.board.failDataOutAt = 41; // after the start packet, the 40th data packet
-    EXPECT_EQ(DownloadBitstream(r.link, r.bed.root, {}).dataPackets, 39u);
+    const auto stalled = DownloadBitstream(r.link, r.bed.root, {}).dataPackets;
     EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{ErrorCodeForStatus(status::Pipe)});
     const Sent got = r.board.received(); // nothing after the stall's window
+    // Every data packet that reached the board but the stalled one counts, and the report
+    // names the stalled one.
+    EXPECT_EQ(stalled, got.size() - expected.size() - 2);
+    EXPECT_NE(r.link.lastFailure()->operation.find("data packet 40 of 101"), std::string::npos);
     ASSERT_LT(got.size(), 2 * expected.size());
     EXPECT_EQ(Sent(got.begin() + long(expected.size()), got.end()),
               Sent(expected.begin(), expected.begin() + long(got.size() - expected.size())));
