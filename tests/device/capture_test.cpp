@@ -10,9 +10,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <numeric>
@@ -199,16 +196,10 @@ TEST(CaptureFile, MadeWithTheFirstRecordAndCutToWholeRecordsWhenWritingFails) {
             DriverHandle driver = 0;
             ASSERT_EQ(cap.init(&driver, MatchEntry{}, MakeEventTable(cap, ctx)), 0u);
             if (c.folderGone) std::filesystem::remove_all(dir / "sub");
-            rlimit saved{};
-            ::getrlimit(RLIMIT_FSIZE, &saved);
-            const rlimit limited{c.limit ? c.limit : saved.rlim_cur, saved.rlim_max};
-            const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-            ::setrlimit(RLIMIT_FSIZE, &limited);
+            const FileSizeLimit limit(c.limit);
             for (int i = 0; i < c.exchanges; ++i)
                 board.ReadByte_FPGA(0x10), cap.flush();
             cap.close();
-            ::setrlimit(RLIMIT_FSIZE, &saved);
-            std::signal(SIGXFSZ, handler);
         }
         EXPECT_EQ(notices.size(), *c.notice ? 1u : 0u) << testing::PrintToString(notices);
         for (const auto& n : notices)
