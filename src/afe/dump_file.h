@@ -41,9 +41,9 @@ RegisterTexts DumpTexts(const RegisterValues& values);
 std::vector<std::string> SplitDumpLines(std::string_view content);
 
 // One register line as the loader reads it: ": 0x" and then the value field, which is
-// the rest of the line. A field of two hex digits is the value; a field of at most two
-// characters without any hex digit is no value (the register is left as it is); anything
-// else is a problem, said in plain words.
+// the rest of the line. A field of two hex digits is the value; an empty field or one of
+// one or two blanks is no value (the register is left as it is); anything else is a
+// problem, said in plain words.
 struct DumpLineReading {
     std::optional<std::uint8_t> value;
     std::string problem; // empty when the line has the shape of a register line
@@ -72,8 +72,14 @@ DumpParseResult ReadDumpFile(const std::string& path);
 
 // Replaces the file at `path` with `content`, or leaves it as it was: the content goes to
 // a temporary file in the same folder, is flushed and synced (every step checked), and
-// only then takes the file's place. On any failure the temporary file is removed and the
-// text of the failure is returned; an empty result means the file was written.
+// only then takes the file's place, with the old file's owner, group and mode. A symbolic
+// link keeps pointing where it did (a dangling one gets its file). A file with more than
+// one link, or whose owner or group this process may not give, is rewritten in place once
+// that copy is on the disk (its old content is put back if that fails). A device or FIFO is
+// written to, never replaced. Temporary files that killed saves left in the folder are
+// removed when the process that made them is gone. On any failure the temporary file is
+// removed and the text of the failure is returned; an empty result means the file was
+// written.
 std::string WriteFileAtomically(const std::string& path, std::string_view content);
 
 } // namespace korva

@@ -58,9 +58,9 @@ class StoppableLayer : public UsbLayer {
         return inner_.setInterface(device, interfaceNumber, alternateSetting);
     }
     Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
                       std::uint32_t timeoutMs, StreamWatcher* watcher) override {
-        return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
+        return inner_.streamBulk(device, pipe, data, size, packetSize, report, timeoutMs,
                                  watcher);
     }
     void flush() override { inner_.flush(); }

@@ -2,12 +2,16 @@
 
 #include "device/textnum.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace korva {
 namespace {
@@ -33,16 +37,9 @@ std::string cut(std::string_view value, std::size_t bufferSize) {
     return std::string(value.substr(0, bufferSize - 1));
 }
 
-// The whole file, or nothing when it is missing, a folder or unreadable.
-std::optional<std::string> readFile(std::string_view path) {
-    std::error_code ec;
-    const std::filesystem::path p{std::string(path)};
-    if (!std::filesystem::is_regular_file(p, ec)) return std::nullopt;
-    std::ifstream in(p, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+// The whole of Config.ini, or nothing when it is missing, a folder, unreadable or too large.
+SmallFile readConfig(std::string_view path) {
+    return ReadSmallFile(path, kConfigMaxBytes, "any Config.ini");
 }
 
 // A USB identifier: hexadecimal digits, "0x" allowed, 0..FFFF.
@@ -56,6 +53,61 @@ std::optional<std::uint16_t> usbIdentifier(std::string_view text) {
 }
 
 } // namespace
+
+SmallFile ReadSmallFile(std::string_view path, std::size_t limit, std::string_view what) {
+    SmallFile f;
+    std::string shown(path);
+    // A NUL would end the name the system sees: another file than the one named.
+    if (path.find('\0') != std::string_view::npos) {
+        for (std::size_t at = 0; (at = shown.find('\0', at)) != std::string::npos;)
+            shown.replace(at, 1, "\\0");
+        f.problem = "the file name \"" + shown + "\" holds a NUL byte";
+        return f;
+    }
+    // Not blocking: a FIFO of that name must not hang the program before it is refused.
+    const int fd = ::open(shown.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        f.problem = "cannot open " + shown + ": " + std::strerror(errno);
+        return f;
+    }
+    const auto tooLarge = [&](const std::string& size) {
+        f.tooLarge = true;
+        f.problem = shown + " is " + size + " bytes long, far more than " + std::string(what) +
+                    " (" + std::to_string(limit) + " bytes at most); it was not read";
+    };
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) != 0) {
+        f.problem = "cannot read " + shown + ": " + std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        f.problem = shown + " is not a file";
+    } else if (static_cast<std::uint64_t>(st.st_size) > limit) {
+        tooLarge(std::to_string(st.st_size));
+    } else {
+        // The size may change while the file is read: never take more than the limit.
+        text.resize(limit + 1);
+        std::size_t got = 0;
+        int error = 0;
+        while (got < text.size() && error == 0) {
+            const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+            if (n == 0) break;
+            if (n > 0)
+                got += static_cast<std::size_t>(n);
+            else if (errno != EINTR)
+                error = errno;
+        }
+        if (error != 0) {
+            f.problem = "cannot read " + shown + ": " + std::strerror(error);
+        } else if (got > limit) {
+            tooLarge("more than " + std::to_string(limit));
+        } else {
+            text.resize(got);
+            f.text = std::move(text);
+        }
+    }
+    ::close(fd);
+    return f;
+}
 
 std::optional<ProfileEntry> FindProfileEntry(std::string_view text, std::string_view section,
                                              std::string_view key, std::size_t bufferSize) {
@@ -98,19 +150,21 @@ std::string ProfileStringFromText(std::string_view text, std::string_view sectio
 
 std::string ReadProfileString(std::string_view path, std::string_view section, std::string_view key,
                               std::string_view fallback, std::size_t bufferSize) {
-    const auto text = readFile(path);
-    if (!text) return cut(fallback, bufferSize);
-    return ProfileStringFromText(*text, section, key, fallback, bufferSize);
+    const SmallFile file = readConfig(path);
+    if (!file.text) return cut(fallback, bufferSize);
+    return ProfileStringFromText(*file.text, section, key, fallback, bufferSize);
 }
 
 UsbMatchSetting ReadUsbMatch(std::string_view path, MatchEntry defaults) {
     UsbMatchSetting setting{defaults, {}};
-    const auto text = readFile(path);
-    if (!text) return setting;
+    const SmallFile file = readConfig(path);
+    if (file.tooLarge) setting.problems.push_back(file.problem);
+    if (!file.text) return setting;
+    const std::string& text = *file.text;
     const std::pair<const char*, std::uint16_t*> keys[] = {{"VendorID", &setting.match.vendorId},
                                                            {"ProductID", &setting.match.productId}};
     for (const auto& [key, id] : keys) {
-        const auto entry = FindProfileEntry(*text, "USB", key);
+        const auto entry = FindProfileEntry(text, "USB", key);
         if (!entry || entry->value.empty()) continue;
         if (const auto v = usbIdentifier(entry->value)) {
             *id = *v;

@@ -36,6 +36,8 @@ std::optional<ProfileEntry> FindProfileEntry(std::string_view text, std::string_
 // (hexadecimal, "0x" allowed) over `defaults`. A value that is no number of 0..FFFF is
 // refused: its default stays, and `problems` gets a line naming the file's line and the
 // default used. An empty value or a missing file, section or key keeps the default silently.
+// A file larger than kConfigMaxBytes is not read (nor by the other readers here, which then
+// give the fallback): `problems` names it and its size.
 struct UsbMatchSetting {
     MatchEntry match;
     std::vector<std::string> problems;
@@ -44,6 +46,20 @@ UsbMatchSetting ReadUsbMatch(std::string_view path, MatchEntry defaults);
 
 // [Flags] Test of the INI file at `path`: set by "True" or "1" (case as written).
 bool ReadTestFlag(std::string_view path);
+
+// A small text file read whole: a regular file of at most `limit` bytes. A larger one is
+// refused after reading no more than `limit` + 1 bytes of it, so that a huge file costs
+// neither time nor memory. `problem` says what went wrong, naming the file: for a file
+// that is too large, "<path> is <size> bytes long, far more than <what> ...".
+struct SmallFile {
+    std::optional<std::string> text;
+    bool tooLarge = false; // refused for its size
+    std::string problem;
+};
+SmallFile ReadSmallFile(std::string_view path, std::size_t limit, std::string_view what);
+
+// Config.ini holds a few short lines; one beyond this is not read at all.
+constexpr std::size_t kConfigMaxBytes = 1 << 20;
 
 // The folder the running program was started from (where Config.ini is looked up and the
 // installed data folder is found from); empty when the system does not say.

@@ -1,12 +1,18 @@
 #include "capture_layer.h"
 
+#include "exchange.h"
+
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <type_traits>
 
@@ -59,37 +65,13 @@ CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : CaptureLa
 
 void CaptureLayer::open(const std::string& path) {
     close();
-    auto failure = [&](const std::string& reason) {
-        return std::runtime_error("cannot write capture file " + path + ": " + reason);
-    };
-    // The file is opened here rather than by pcap_dump_open so that the reason for a
-    // failure is the system's own ("No such file or directory", "Permission denied").
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) throw failure(std::strerror(errno));
-    {
-        std::lock_guard lock(fileMutex_);
-        pcap_ = pcap_open_dead(kLinkType, kSnapLength);
-        if (!pcap_) {
-            std::fclose(file);
-            throw failure("libpcap could not set up a writer");
-        }
-        dumper_ = pcap_dump_fopen(pcap_, file);
-        if (!dumper_) {
-            const std::string reason = pcap_geterr(pcap_);
-            std::fclose(file);
-            pcap_close(pcap_);
-            pcap_ = nullptr;
-            throw failure(reason);
-        }
-        // The file header goes out at once: even a capture cut short by a crash is readable.
-        if (pcap_dump_flush(dumper_) != 0) {
-            const int err = errno;
-            pcap_dump_close(dumper_);
-            pcap_close(pcap_);
-            dumper_ = nullptr;
-            pcap_ = nullptr;
-            throw failure(std::strerror(err));
-        }
+    // Only checked here: the file is created (or emptied) when the first record is written,
+    // so that a command that sends nothing leaves an existing capture as it was.
+    if (const std::string why = cannotWrite(path); !why.empty()) {
+        std::string shown = path; // a NUL would end the message where it stands
+        for (std::size_t at = 0; (at = shown.find('\0', at)) != std::string::npos;)
+            shown.replace(at, 1, "\\0");
+        throw std::runtime_error("cannot write capture file " + shown + ": " + why);
     }
     path_ = path;
     {
@@ -101,7 +83,65 @@ void CaptureLayer::open(const std::string& path) {
         recording_ = true;
         described_.reset();
     }
+    {
+        std::lock_guard lock(fileMutex_);
+        fileWanted_ = true;
+    }
     flusher_ = std::thread([this] { flusherLoop(); });
+}
+
+std::string CaptureLayer::cannotWrite(const std::string& path) {
+    // A NUL would end the name where the system reads it: another file than the one named.
+    if (path.find('\0') != std::string::npos) return "the file name holds a NUL byte";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+        // Asked without opening it: opening may have effects of its own (a FIFO, a device).
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return std::strerror(errno);
+        return {};
+    }
+    if (errno != ENOENT) return std::strerror(errno);
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (::faccessat(AT_FDCWD, folder.empty() ? "." : folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return std::strerror(errno);
+    return {};
+}
+
+std::string CaptureLayer::createFile() {
+    // Opened here rather than by pcap_dump_open so that the reason for a failure is the
+    // system's own ("No such file or directory", "Permission denied").
+    std::FILE* file = std::fopen(path_.c_str(), "wb");
+    if (!file) return std::strerror(errno);
+    pcap_ = pcap_open_dead(kLinkType, kSnapLength);
+    if (!pcap_) {
+        std::fclose(file);
+        return "libpcap could not set up a writer";
+    }
+    dumper_ = pcap_dump_fopen(pcap_, file);
+    if (!dumper_) {
+        const std::string reason = pcap_geterr(pcap_);
+        std::fclose(file);
+        return reason;
+    }
+    // The file header goes out at once; the records follow it straight through the file's
+    // descriptor, so that a failed write shows exactly how much reached the file.
+    errno = 0;
+    if (pcap_dump_flush(dumper_) != 0) {
+        const int err = errno != 0 ? errno : EIO;
+        if (::ftruncate(::fileno(file), 0) != 0) // no torn header either
+            TraceMsg("CaptureLayer: cannot empty " + path_ + ": " + std::strerror(errno));
+        return std::strerror(err);
+    }
+    const long header = std::ftell(file);
+    fileSize_ = header > 0 ? static_cast<std::uint64_t>(header) : 0;
+    return {};
+}
+
+void CaptureLayer::closeFile() {
+    if (dumper_) pcap_dump_close(dumper_);
+    dumper_ = nullptr;
+    if (pcap_) pcap_close(pcap_);
+    pcap_ = nullptr;
 }
 
 CaptureLayer::~CaptureLayer() {
@@ -120,12 +160,10 @@ void CaptureLayer::close() {
         std::lock_guard lock(m_);
         recording_ = false;
     }
-    writeOut();
+    if (!writeOut()) reportWriteFailure();
     std::lock_guard file(fileMutex_);
-    if (dumper_) pcap_dump_close(dumper_);
-    dumper_ = nullptr;
-    if (pcap_) pcap_close(pcap_);
-    pcap_ = nullptr;
+    closeFile();
+    fileWanted_ = false;
 }
 
 std::int32_t CaptureLayer::errnoForStatus(Status s) {
@@ -240,12 +278,10 @@ class CaptureLayer::StreamRecorder : public StreamWatcher {
 };
 
 Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                                std::uint32_t size, std::uint32_t packetSize,
-                                std::uint32_t* transferred, std::uint32_t timeoutMs,
-                                StreamWatcher* watcher) {
+                                std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
+                                std::uint32_t timeoutMs, StreamWatcher* watcher) {
     if (packetSize == 0 || (data == nullptr && size > 0))
-        return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
-                                 watcher);
+        return inner_.streamBulk(device, pipe, data, size, packetSize, report, timeoutMs, watcher);
     std::uint64_t firstUrb = 0;
     {
         std::lock_guard lock(m_);
@@ -254,8 +290,7 @@ Status CaptureLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const s
     }
     StreamRecorder recorder(*this, device, static_cast<std::uint8_t>(pipe & 0x7F), data, size,
                             packetSize, firstUrb, watcher);
-    return inner_.streamBulk(device, pipe, data, size, packetSize, transferred, timeoutMs,
-                             &recorder);
+    return inner_.streamBulk(device, pipe, data, size, packetSize, report, timeoutMs, &recorder);
 }
 
 std::uint64_t CaptureLayer::submit(DeviceHandle device, std::uint8_t endpoint,
@@ -357,24 +392,54 @@ bool CaptureLayer::writeOut() {
         std::lock_guard lock(m_);
         writing_.swap(queue_);
     }
-    if (writing_.empty() || !dumper_) {
+    if (writing_.empty() || !fileWanted_) {
         writing_.clear();
         return true;
     }
-    std::FILE* file = pcap_dump_file(dumper_);
-    errno = 0;
-    std::fwrite(writing_.data(), 1, writing_.size(), file);
+    if (!dumper_) {
+        if (const std::string why = createFile(); !why.empty())
+            return stopRecording("cannot write capture file " + path_ + ": " + why +
+                                 "; USB traffic is not recorded");
+    }
+    const int fd = ::fileno(pcap_dump_file(dumper_));
+    std::size_t written = 0;
+    int err = 0;
+    while (written < writing_.size() && err == 0) {
+        const ssize_t n = ::write(fd, writing_.data() + written, writing_.size() - written);
+        if (n > 0)
+            written += static_cast<std::size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            err = n == 0 ? EIO : errno;
+    }
+    if (err == 0) {
+        fileSize_ += written;
+        writing_.clear();
+        return true;
+    }
+    // A full disk or a file too large: the file ends with the last record written whole,
+    // so that it reads to its end, and nothing more is written to it.
+    std::size_t whole = 0;
+    for (std::size_t at = 0; at + sizeof(RecordHeader) <= written;) {
+        RecordHeader h;
+        std::memcpy(&h, writing_.data() + at, sizeof h);
+        at += sizeof h + h.caplen;
+        if (at <= written) whole = at;
+    }
+    if (::ftruncate(fd, static_cast<off_t>(fileSize_ + whole)) != 0 && whole < written)
+        TraceMsg("CaptureLayer: cannot cut " + path_ +
+                 " back to its last whole record: " + std::strerror(errno));
+    return stopRecording("writing capture file " + path_ + " failed (" + std::strerror(err) +
+                         "); USB traffic is no longer recorded");
+}
+
+bool CaptureLayer::stopRecording(std::string why) {
+    closeFile();
+    fileWanted_ = false;
     writing_.clear();
-    if (pcap_dump_flush(dumper_) == 0 && !std::ferror(file)) return true;
-    // A full disk or a vanished file: stop writing rather than leave a file with holes.
-    const int err = errno != 0 ? errno : EIO;
-    pcap_dump_close(dumper_);
-    dumper_ = nullptr;
     std::lock_guard lock(m_);
     recording_ = false;
     queue_.clear();
-    writeFailure_ = "writing capture file " + path_ + " failed (" + std::strerror(err) +
-                    "); USB traffic is no longer recorded";
+    writeFailure_ = std::move(why);
     return false;
 }
 

@@ -11,9 +11,9 @@
 // USB 2.0 device with vendor-defined interfaces.
 //
 // A transfer only queues its records in memory; a thread of the layer writes them to the
-// file at most kFlushDelay after the first one not yet written (it sleeps while nothing
-// waits), and so do flush() and closing the layer. A process killed outright loses at most
-// the last fraction of a second. flush() takes locks and writes a file: it is not for
+// file (creating it with the first) at most kFlushDelay after the first one not yet written (it
+// sleeps while nothing waits), and so do flush() and closing the layer. A process killed outright
+// loses at most the last fraction of a second. flush() takes locks and writes a file: it is not for
 // signal handlers. A program that ends on a signal notes it there (a self-pipe, a flag)
 // and calls flush() or destroys the layer from its own thread.
 #pragma once
@@ -49,9 +49,13 @@ class CaptureLayer : public UsbLayer {
     explicit CaptureLayer(UsbLayer& inner);
     // The same, with the file opened at once.
     CaptureLayer(UsbLayer& inner, const std::string& path);
-    // Creates (or truncates) the capture file at `path`; transfers from here on are
-    // recorded. Throws std::runtime_error with the text
-    // "cannot write capture file <path>: <reason>" when the file cannot be created.
+    // Records the transfers from here on to the capture file at `path`. The file is created
+    // (or emptied) only when the first record is written, so that a run that sends nothing
+    // leaves an existing file as it was; here it is only checked that it can be written.
+    // Throws std::runtime_error with the text "cannot write capture file <path>: <reason>"
+    // when it cannot (no such folder, no permission, a folder, a NUL byte in the name).
+    // Failing to create or write the file later is one notice through onNotice, and the
+    // recording stops; a failed write leaves the file ending with its last whole record.
     void open(const std::string& path);
     // Closes the file and hands the notices of `inner` back to whatever handled them here.
     ~CaptureLayer() override;
@@ -75,7 +79,7 @@ class CaptureLayer : public UsbLayer {
     // Records each packet's submission and completion as the wrapped layer reports them,
     // each packet a transfer of its own.
     Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
                       std::uint32_t timeoutMs, StreamWatcher* watcher) override;
     std::string stat2Str(Status s) override { return inner_.stat2Str(s); }
 
@@ -101,8 +105,17 @@ class CaptureLayer : public UsbLayer {
                          std::uint64_t urbId = 0);
     // Tells onNotice, once, that writing the file failed.
     void reportWriteFailure();
-    // Writes the queued records to the file; false (and the capture stopped) when that fails.
+    // Writes the queued records to the file, creating it first when none has been written;
+    // false (and the capture stopped) when that fails.
     bool writeOut();
+    // Why the file at `path` cannot be written, without creating or changing it; empty when
+    // it can.
+    static std::string cannotWrite(const std::string& path);
+    // Creates the file and writes its header (fileMutex_ held); the reason when that fails.
+    std::string createFile();
+    void closeFile();
+    // Stops recording after a failure that `why` tells (fileMutex_ held); returns false.
+    bool stopRecording(std::string why);
     void flusherLoop();
     void complete(std::uint64_t urbId, DeviceHandle device, std::uint8_t endpoint,
                   std::uint8_t transferType, Status s, const std::uint8_t* buffer,
@@ -131,6 +144,8 @@ class CaptureLayer : public UsbLayer {
     std::mutex fileMutex_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
+    bool fileWanted_ = false;    // open() was called and the file has not failed
+    std::uint64_t fileSize_ = 0; // the bytes in the file: its header and whole records
     std::vector<std::uint8_t> writing_;
     std::thread flusher_;
     std::function<void(const std::string&)> savedNotice_;

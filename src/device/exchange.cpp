@@ -105,12 +105,13 @@ Status CommandLink::Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, st
 }
 
 Status CommandLink::Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
-                           std::uint32_t packetSize, std::uint32_t* transferred) {
-    if (transferred) *transferred = 0;
+                           std::uint32_t packetSize, StreamReport* report) {
+    if (report) *report = {};
     if (halted_) return status::Interrupted;
-    return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, transferred,
+    return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, report,
                              kTransferTimeoutMs, nullptr);
 }
+
 
 void CommandLink::fail(CheckStyle style, LinkFailure failure) {
     switch (style) {

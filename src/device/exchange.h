@@ -125,9 +125,10 @@ class CommandLink {
     // A bulk transfer on the current handle, refused once the link has halted.
     Status Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, std::uint32_t size);
     // Bytes written in packets of packetSize on the current handle (UsbLayer::streamBulk),
-    // refused once the link has halted. `transferred`: the bytes of the packets sent.
+    // refused once the link has halted. `report`: the first packet that failed and how
+    // many packets the board accepted in all.
     Status Stream(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t size,
-                  std::uint32_t packetSize, std::uint32_t* transferred = nullptr);
+                  std::uint32_t packetSize, StreamReport* report = nullptr);
 
     // General transfers on any pipe (trace only, nothing reported).
     void WritePipe(PipeTransferRecord& record);

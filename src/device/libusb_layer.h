@@ -14,7 +14,8 @@
 // streamBulk keeps kStreamDepth packets in flight with libusb's asynchronous transfers: each
 // completion submits the next packet, on whichever thread handles libusb's events (the
 // event thread, or the calling thread, which waits by handling events until none of its
-// transfers is left).
+// transfers is left). When events cannot be handled the stream ends within its time-out;
+// transfers still in flight then are kept until they end or the layer closes.
 #pragma once
 
 #include "libusb_boards.h"
@@ -54,7 +55,7 @@ class LibusbLayer : public UsbLayer {
     Status setInterface(DeviceHandle device, std::uint32_t interfaceNumber,
                         std::uint32_t alternateSetting) override;
     Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
                       std::uint32_t timeoutMs, StreamWatcher* watcher) override;
     // libusb's name and description of the error, "LIBUSB_ERROR_TIMEOUT: Operation timed out".
     std::string stat2Str(Status s) override;
@@ -96,6 +97,9 @@ class LibusbLayer : public UsbLayer {
     std::shared_ptr<OpenDevice> find(DeviceHandle device);
     void dropQueued();
     void closeAll();
+    // Frees the streams given up on whose transfers have ended (all of them with `all`,
+    // once no event is handled any more).
+    void dropEndedStreams(bool all);
 
     libusb_context* ctx_ = nullptr;
     libusb_hotplug_callback_handle hotplugHandle_ = 0;
@@ -115,6 +119,13 @@ class LibusbLayer : public UsbLayer {
     // Every pipe table handed out by getDeviceInfo stays valid until uninit, even when its
     // board leaves in the meantime: callers copy the table after the call returns.
     std::vector<std::shared_ptr<const std::vector<PipeInfo>>> pipeTables_;
+
+    // Failed rounds of event handling on the event thread, and the last one's error: a
+    // stream waiting for its transfers learns from them that events are lost.
+    std::atomic<unsigned> eventFailures_{0};
+    std::atomic<int> lastEventError_{0};
+    std::mutex streamsMutex_;
+    std::vector<std::shared_ptr<Stream>> givenUp_;
 
     std::atomic<bool> permissionNoticeGiven_{false};
     std::function<bool(const UsbBoard&)> filter_; // empty: every matching board

@@ -124,10 +124,10 @@ Status SimBoard::transferBulk(DeviceHandle device, std::uint32_t pipeNumber, std
 }
 
 Status SimBoard::streamBulk(DeviceHandle device, std::uint32_t pipeNumber, const std::uint8_t* data,
-                            std::uint32_t size, std::uint32_t packetSize,
-                            std::uint32_t* transferred, std::uint32_t timeoutMs,
-                            StreamWatcher* watcher) {
-    if (transferred) *transferred = 0;
+                            std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
+                            std::uint32_t timeoutMs, StreamWatcher* watcher) {
+    StreamReport done;
+    if (report) *report = done;
     if (packetSize == 0 || (data == nullptr && size > 0)) return status::InvalidParam;
     const std::uint64_t packets = (std::uint64_t{size} + packetSize - 1) / packetSize;
     std::vector<std::uint8_t> packet(packetSize);
@@ -143,15 +143,18 @@ Status SimBoard::streamBulk(DeviceHandle device, std::uint32_t pipeNumber, const
         const std::uint64_t at = i * packetSize;
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(packetSize, size - at));
         std::memcpy(packet.data(), data + at, n);
-        std::uint32_t done = 0;
+        std::uint32_t count = 0;
         {
             std::unique_lock lock(m_);
-            result =
-                transferLocked(lock, device, pipeNumber, false, packet.data(), n, &done, timeoutMs);
+            result = transferLocked(lock, device, pipeNumber, false, packet.data(), n, &count,
+                                    timeoutMs);
         }
-        if (watcher) watcher->completed(static_cast<std::uint32_t>(i), result, done);
-        if (result == status::Success && transferred) *transferred += n;
+        if (watcher) watcher->completed(static_cast<std::uint32_t>(i), result, count);
+        // Packets behind a failed one complete as cancelled: the board accepts only those
+        // before it.
+        if (result == status::Success) ++done.failedPacket, ++done.accepted;
     }
+    if (report) *report = done;
     return result;
 }
 

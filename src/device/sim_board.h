@@ -54,7 +54,7 @@ class SimBoard : public UsbLayer {
     // reaches the board (and the log, and the fault count) as it completes. After a failure
     // the packets in flight complete as cancelled without reaching the board.
     Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                      std::uint32_t size, std::uint32_t packetSize, std::uint32_t* transferred,
+                      std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
                       std::uint32_t timeoutMs, StreamWatcher* watcher) override;
 
     // Plugging: safe from any thread. Attach and detach notifications go to the table

@@ -51,24 +51,25 @@ std::string statusDescription(Status s) {
 }
 
 Status UsbLayer::streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                            std::uint32_t size, std::uint32_t packetSize,
-                            std::uint32_t* transferred, std::uint32_t timeoutMs,
-                            StreamWatcher* watcher) {
-    if (transferred) *transferred = 0;
+                            std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
+                            std::uint32_t timeoutMs, StreamWatcher* watcher) {
+    StreamReport done;
+    if (report) *report = done;
     if (packetSize == 0 || (data == nullptr && size > 0)) return status::InvalidParam;
     std::vector<std::uint8_t> packet(packetSize); // transferBulk may write to its buffer
-    std::uint32_t index = 0;
-    for (std::uint64_t at = 0; at < size; at += packetSize, ++index) {
+    Status s = status::Success;
+    for (std::uint64_t at = 0; at < size && s == status::Success; at += packetSize) {
         const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(packetSize, size - at));
         std::memcpy(packet.data(), data + at, n);
-        if (watcher) watcher->submitted(index);
+        if (watcher) watcher->submitted(done.failedPacket);
         std::uint32_t count = 0;
-        const Status s = transferBulk(device, pipe, 0, 0, packet.data(), n, &count, timeoutMs);
-        if (watcher) watcher->completed(index, s, count);
-        if (s != status::Success) return s;
-        if (transferred) *transferred += n;
+        s = transferBulk(device, pipe, 0, 0, packet.data(), n, &count, timeoutMs);
+        if (s == status::Success && count != n) s = status::Io; // the packet did not arrive whole
+        if (watcher) watcher->completed(done.failedPacket, s, count);
+        if (s == status::Success) ++done.failedPacket, ++done.accepted;
     }
-    return status::Success;
+    if (report) *report = done;
+    return s;
 }
 
 } // namespace korva

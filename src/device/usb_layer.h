@@ -95,6 +95,17 @@ struct DeviceInfo {
     AlternateSettingInfo activeAlternate;
 };
 
+// How a streamed transfer went (see UsbLayer::streamBulk).
+struct StreamReport {
+    // The first packet that failed (0 = the first packet), or the count of packets when
+    // none did. A packet whose completion never came because events could not be handled
+    // counts as failed.
+    std::uint32_t failedPacket = 0;
+    // The packets the board accepted in all: those before the failed one and those already
+    // on the bus behind it that completed whole.
+    std::uint32_t accepted = 0;
+};
+
 // Told, packet by packet, how a streamed transfer goes (see UsbLayer::streamBulk). The
 // calls may come from the layer's own thread, but never two at once.
 class StreamWatcher {
@@ -102,8 +113,9 @@ class StreamWatcher {
     virtual ~StreamWatcher() = default;
     // Packet `index` (0 = the first) is handed to the bus.
     virtual void submitted(std::uint32_t index) = 0;
-    // Packet `index` is done: sent (`s` is 0), failed, or cancelled after an earlier one
-    // failed (status::Interrupted).
+    // Packet `index` is done: sent whole (`s` is 0), failed (a packet that completes short
+    // fails with status::Io), or cancelled after an earlier one failed
+    // (status::Interrupted).
     virtual void completed(std::uint32_t index, Status s, std::uint32_t transferred) = 0;
 };
 
@@ -141,15 +153,16 @@ class UsbLayer {
     // Writes `size` bytes on a bulk OUT pipe as consecutive transfers of `packetSize` bytes
     // (the last one shorter when size is no multiple of it), in order, each with its own
     // time-out: the board sees the packets it would see from a loop of transferBulk calls.
-    // A layer may keep many packets in flight at once. The first packet that fails stops
-    // the stream: nothing after it is submitted, what is still in flight is cancelled, and
-    // its status is returned once nothing runs any more. `transferred` gets the bytes of
-    // the packets sent before the first failure. `watcher` (may be null) hears of each
-    // packet. The default sends one packet at a time through transferBulk.
+    // A layer may keep many packets in flight at once. The first packet that fails (also
+    // one that completes short) stops the stream: nothing after it is submitted, what is
+    // still in flight is cancelled, and its status is returned once nothing runs any more,
+    // or at the latest `timeoutMs` after the layer found that it cannot handle events.
+    // `report` (may be null) gets the first packet that failed and how many packets the
+    // board accepted in all. `watcher` (may be null) hears of each packet. The default
+    // sends one packet at a time through transferBulk.
     virtual Status streamBulk(DeviceHandle device, std::uint32_t pipe, const std::uint8_t* data,
-                              std::uint32_t size, std::uint32_t packetSize,
-                              std::uint32_t* transferred, std::uint32_t timeoutMs,
-                              StreamWatcher* watcher);
+                              std::uint32_t size, std::uint32_t packetSize, StreamReport* report,
+                              std::uint32_t timeoutMs, StreamWatcher* watcher);
     // Writes out whatever the layer holds back (the records of a capture file). A program
     // calls it before it ends without running destructors; nothing by default.
     virtual void flush() {}

@@ -126,15 +126,17 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
                 std::to_string(packets) + " data packets.";
             return end(DataPipeResult::Outcome::FileProblem);
         }
-        std::uint32_t sent = 0;
+        StreamReport report;
         s = link.Stream(pipe::DataOut, reinterpret_cast<const std::uint8_t*>(block.data()), bytes,
-                        kDataPacketSize, &sent);
-        result.dataPackets += sent / kDataPacketSize;
+                        kDataPacketSize, &report);
+        // Packets in flight behind a failed one may have reached the board too: all count.
+        result.dataPackets += report.accepted;
         if (s != status::Success) {
             link.ErrMsg(ErrorCodeForStatus(s),
                         {"DownloadFPGA (data packet " +
-                             std::to_string(first + sent / kDataPacketSize + 1) + " of " +
-                             std::to_string(packets) + ")",
+                             std::to_string(first + report.failedPacket + 1) + " of " +
+                             std::to_string(packets) + "; the board took " +
+                             std::to_string(result.dataPackets) + " in all)",
                          s, "sending: " + Stat2Str(link.layer(), s)});
             return result;
         }

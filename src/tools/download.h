@@ -35,8 +35,10 @@ struct DataPipeResult {
         Stopped, // the progress callback asked to stop: nothing went after dataPackets
     };
     Outcome outcome = Outcome::Done;
-    std::string error;             // FileProblem: text for a message box, naming the file
-    std::uint64_t dataPackets = 0; // data packets written on pipe 0x05
+    std::string error; // FileProblem: text for a message box, naming the file
+    // Data packets the board accepted on pipe 0x05; after a failed one, also those that were
+    // already on the bus behind it.
+    std::uint64_t dataPackets = 0;
 };
 
 // Told after each block of data packets has gone out (the packets sent so far, and all

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace korva {
@@ -181,15 +180,13 @@ ModeTable ParseModeTable(std::string_view text) {
 }
 
 ModeTable ReadModeTable(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const SmallFile file = ReadSmallFile(path, kModeTableMaxBytes, "any mode table");
+    if (!file.text) {
         ModeTable t;
-        t.problems.push_back("cannot open the mode table " + path);
+        t.problems.push_back("the mode table cannot be used: " + file.problem);
         return t;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseModeTable(text.str());
+    return ParseModeTable(*file.text);
 }
 
 ModeTableLocation FindModeTable(const std::string& workingDir,
@@ -199,6 +196,9 @@ ModeTableLocation FindModeTable(const std::string& workingDir,
         std::error_code ec;
         return fs::is_regular_file(p, ec);
     };
+    // A NUL would cut the folder's name where the system reads it: another folder.
+    if (workingDir.find('\0') != std::string::npos)
+        return {{}, "the working folder's name holds a NUL byte; no video modes are available"};
     const fs::path here = fs::path(workingDir.empty() ? "." : workingDir) / kModeTableFileName;
     if (isFile(here)) return {here.string(), {}};
 

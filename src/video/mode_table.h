@@ -44,7 +44,11 @@ struct ModeTable {
 
 // Reads the table from text already in memory (CR LF or LF line ends).
 ModeTable ParseModeTable(std::string_view text);
-// Reads the table from a file; a file that cannot be opened is one problem.
+// A real table is a few kilobytes; one beyond this is refused unread.
+constexpr std::size_t kModeTableMaxBytes = 1 << 20;
+
+// Reads the table from a file; a file that cannot be opened, or that is larger than
+// kModeTableMaxBytes, is one problem naming it.
 ModeTable ReadModeTable(const std::string& path);
 
 struct ModeTableLocation {

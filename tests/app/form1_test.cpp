@@ -22,10 +22,10 @@ using namespace korva::test;
 // created (no other copy) and a damaged mode table are reported and the start goes on: USB
 // opens, and nothing is read from the board.
 TEST(StartUp, SettingsFlagLockAndModeTable) {
-    QByteArray damaged = "h1\r\nh2\r\nmodes 33\r\n"; // 33 lines of a megabyte each
+    QByteArray damaged = "h1\r\nh2\r\nmodes 33\r\n"; // 33 lines of 16 KiB each
     for (int i = 0; i < 33; ++i)
-        damaged += i % 2 ? "M," + QByteArray(1 << 20, '9') + ",1,2,3,4;\r\n" // too large a number
-                         : QByteArray(1 << 20, 'x') + ",1,2,3;\r\n";         // too few commas
+        damaged += i % 2 ? "M," + QByteArray(1 << 14, '9') + ",1,2,3,4;\r\n" // too large a number
+                         : QByteArray(1 << 14, 'x') + ",1,2,3;\r\n";         // too few commas
     const struct {
         QByteArray ini; // none when empty
         bool shown;

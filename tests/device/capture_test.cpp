@@ -19,6 +19,7 @@
 
 using namespace korva;
 using namespace korva::test;
+using namespace std::string_literals;
 
 namespace {
 
@@ -53,21 +54,24 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
     // records out soon after.
     using Clock = std::chrono::steady_clock;
     for (auto end = Clock::now() + std::chrono::seconds(5);
-         readCapture(r.file).size() < 6 && Clock::now() < end;)
+         (!std::filesystem::exists(r.file) || readCapture(r.file).size() < 6) &&
+         Clock::now() < end;)
         std::this_thread::sleep_for(CaptureLayer::kFlushDelay / 4);
     ASSERT_EQ(readCapture(r.file).size(), 6u); // the descriptor exchange and the read
     r.sim.timeOutTransfer(2);
     EXPECT_EQ(r.board.ReadFpga(0x01), std::nullopt);
     Bytes bytes(150);
     std::iota(bytes.begin(), bytes.end(), 1);
-    std::uint32_t n = 99, sent = 0;
+    std::uint32_t n = 99;
+    StreamReport report;
     r.sim.failTransfer(1, status::Overflow); // passed through unchanged
     EXPECT_EQ(
         r.cap->transferBulk(r.ctx.handle.load(), pipe::DataOut, 0, 0, bytes.data(), 1, &n, 30000),
         status::Overflow);
     EXPECT_EQ(n, 0u);
     r.sim.failTransfer(2, status::Pipe);
-    EXPECT_EQ(r.link.Stream(pipe::DataOut, bytes.data(), 150, 64, &sent), status::Pipe);
+    EXPECT_EQ(r.link.Stream(pipe::DataOut, bytes.data(), 150, 64, &report), status::Pipe);
+    EXPECT_EQ(std::tuple(report.failedPacket, report.accepted), std::tuple(1u, 1u));
     const int dev = CaptureLayer::deviceNumber(r.ctx.handle.load());
     EXPECT_NE(dev, 0);
     r.sim.unplug();
@@ -142,14 +146,20 @@ TEST(CaptureRecords, EveryTransferIsAPairOfUsbmonRecords) {
 // the wrapped layer reach the capture layer's listener, and the earlier one's when it is gone.
 TEST(CaptureFile, UnwritablePathAndNotices) {
     SimBoard sim;
-    using ::testing::ThrowsMessage, ::testing::StrEq;
-    // clang-format off
-    for (const auto& [path, why] : {std::pair<std::string, std::string>{"/nonexistent-korva/usb.pcap", "No such file or directory"}, {"/dev/full", "No space left on device"}})
-        if (path != "/dev/full" || std::filesystem::exists(path)) {
-            EXPECT_THAT([&] { CaptureLayer cap(sim, path); }, ThrowsMessage<std::runtime_error>(StrEq("cannot write capture file " + path + ": " + why))); }
-    // clang-format on
-    EXPECT_FALSE(sim.onNotice);
     TempDir dir;
+    using ::testing::ThrowsMessage, ::testing::StrEq;
+    const std::pair<std::string, std::string> refused[] = {
+        {"/nonexistent-korva/usb.pcap", "No such file or directory"},
+        {dir.path.string(), "Is a directory"},
+        {dir / std::string("usb\0.pcap", 9), "the file name holds a NUL byte"}};
+    for (const auto& [path, why] : refused) {
+        std::string shown = path; // a NUL shown as \0
+        if (const auto nul = shown.find('\0'); nul != shown.npos) shown.replace(nul, 1, "\\0");
+        EXPECT_THAT([&] { CaptureLayer cap(sim, path); },
+                    ThrowsMessage<std::runtime_error>(
+                        StrEq("cannot write capture file " + shown + ": " + why)));
+    }
+    EXPECT_FALSE(sim.onNotice);
     std::string heard;
     sim.onNotice = [&](const std::string& t) { heard += "board:" + t + " "; };
     auto cap = std::make_unique<CaptureLayer>(sim, dir / "usb.pcap");
@@ -159,4 +169,59 @@ TEST(CaptureFile, UnwritablePathAndNotices) {
     cap.reset();
     sim.onNotice("third");
     EXPECT_EQ(heard, "board:first capture:second board:third ");
+}
+
+// The file is made when the first record is written: a run that sends nothing leaves an
+// existing file as it was. A write that fails (past a file size limit: EFBIG on the write
+// that crosses it; /dev/full: no space) or a file that cannot be made then is told once, and
+// the file ends with its last whole record.
+TEST(CaptureFile, MadeWithTheFirstRecordAndCutToWholeRecordsWhenWritingFails) {
+    struct Case {
+        const char* path; // "" = a file that holds "old"
+        int exchanges;    // each written out before the next
+        rlim_t limit;     // file size limit, 0 = none
+        bool folderGone;  // the file's folder is removed once the layer is open
+        int records;      // in the file afterwards; -1: it still holds "old"; -2: not a file
+        const char* notice;
+    };
+    const Case cases[] = {
+        {"", 0, 0, false, -1, ""},
+        {"", 1, 0, false, 6, ""},
+        // After a 24-byte header the descriptor exchange (80 and 98 bytes), then records of
+        // 144, 80, 80, 144 bytes an exchange: the tenth ends at 1098.
+        {"", 4, 1100, false, 10, "failed (File too large); USB traffic is no longer recorded"},
+        {"/dev/full", 2, 0, false, -2, ": No space left on device; USB traffic is not recorded"},
+        {"", 2, 0, true, -2, ": No such file or directory; USB traffic is not recorded"}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = *c.path ? c.path : dir / "sub/usb.pcap";
+        if (!*c.path) std::filesystem::create_directory(dir / "sub"), writeFile(path, "old"s);
+        if (*c.path && !std::filesystem::exists(c.path)) continue;
+        SCOPED_TRACE(path + " " + std::to_string(c.exchanges));
+        std::vector<std::string> notices;
+        {
+            SimBoard sim;
+            DeviceContext ctx;
+            RecordingSink sink;
+            CaptureLayer cap(sim, path);
+            cap.onNotice = [&](const std::string& t) { notices.push_back(t); };
+            CommandLink link{cap, ctx, sink};
+            Board board{link};
+            DriverHandle driver = 0;
+            ASSERT_EQ(cap.init(&driver, MatchEntry{}, MakeEventTable(cap, ctx)), 0u);
+            if (c.folderGone) std::filesystem::remove_all(dir / "sub");
+            const FileSizeLimit limit(c.limit);
+            for (int i = 0; i < c.exchanges; ++i)
+                board.ReadByte_FPGA(0x10), cap.flush();
+            cap.close();
+        }
+        EXPECT_EQ(notices.size(), *c.notice ? 1u : 0u) << testing::PrintToString(notices);
+        for (const auto& n : notices)
+            EXPECT_THAT(n, testing::AllOf(testing::HasSubstr(path), testing::HasSubstr(c.notice)));
+        if (c.records == -1) {
+            EXPECT_EQ(slurp(path), "old");
+        } else if (c.records >= 0) {
+            EXPECT_EQ(readCapture(path).size(), std::size_t(c.records));
+        }
+    }
 }

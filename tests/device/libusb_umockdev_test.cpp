@@ -194,12 +194,55 @@ TEST(LibusbStream, DownloadGoesOutInOrderManyInFlightAndAStallStopsIt) {
     EXPECT_EQ(r.board.received(), expected);
     EXPECT_GE(r.board.mostDataOutInFlight, 16);
     r.board.failDataOutAt = 41; // after the start packet, the 40th data packet
-    EXPECT_EQ(DownloadBitstream(r.link, r.bed.root, {}).dataPackets, 39u);
+    const auto stalled = DownloadBitstream(r.link, r.bed.root, {}).dataPackets;
     EXPECT_EQ(r.sink.codes, std::vector<std::int16_t>{ErrorCodeForStatus(status::Pipe)});
     const Sent got = r.board.received(); // nothing after the stall's window
+    // Every data packet that reached the board but the stalled one counts, and the report
+    // names the stalled one.
+    EXPECT_EQ(stalled, got.size() - expected.size() - 2);
+    EXPECT_NE(r.link.lastFailure()->operation.find("data packet 40 of 101"), std::string::npos);
     ASSERT_LT(got.size(), 2 * expected.size());
     EXPECT_EQ(Sent(got.begin() + long(expected.size()), got.end()),
               Sent(expected.begin(), expected.begin() + long(got.size() - expected.size())));
+}
+
+// The stream's report: the first packet that failed, and every packet the board accepted,
+// also those in flight behind it. A packet the board takes only in part fails. When events
+// cannot be handled (reaping fails) the stream ends within its time-out.
+TEST(LibusbStream, ReportNamesTheFailedPacketAndCountsWhatTheBoardAccepted) {
+    struct Case {
+        int stallAt, shortAt, reapsBeforeFailure; // faults, 1 = the first packet
+        Status status;
+    };
+    const Case cases[] = {
+        {40, 0, -1, status::Pipe}, {0, 10, -1, status::Io}, {0, 0, 20, status::Io}};
+    Rig r;
+    r.start();
+    const Bytes data(101 * 64 - 10, 0x5A);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stallAt) + " " + std::to_string(c.shortAt) + " " +
+                     std::to_string(c.reapsBeforeFailure));
+        const std::size_t before = r.board.received().size();
+        r.board.failDataOutAt = c.stallAt;
+        r.board.shortDataOutAt = c.shortAt;
+        r.board.reapsBeforeFailure = c.reapsBeforeFailure;
+        StreamReport report;
+        auto stream = std::async(std::launch::async, [&] {
+            return r.layer.streamBulk(r.ctx.handle.load(), pipe::DataOut, data.data(),
+                                      std::uint32_t(data.size()), 64, &report, 500, nullptr);
+        });
+        const bool ended = stream.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        r.board.reapsBeforeFailure = -1; // what is left is reaped now
+        EXPECT_TRUE(ended) << "the stream did not end within its time-out";
+        const Status s = stream.get();
+        const auto onWire = int(r.board.received().size() - before);
+        const int failed =
+            c.reapsBeforeFailure >= 0 ? c.reapsBeforeFailure : c.stallAt + c.shortAt - 1;
+        EXPECT_EQ(std::tuple(s, report.failedPacket, report.accepted),
+                  std::tuple(c.status, std::uint32_t(failed),
+                             std::uint32_t(c.reapsBeforeFailure >= 0 ? failed : onWire - 1)));
+        EXPECT_GT(onWire, failed + 1); // packets behind the failed one had reached the board
+    }
 }
 
 TEST(LibusbPermission, BoardThatCannotBeOpenedIsNamedOnceWithTheUdevRule) {

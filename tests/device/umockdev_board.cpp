@@ -128,13 +128,14 @@ void EmulatedBoard::unplug() {
 }
 
 // Marks a URB done and queues it for reaping. For IN URBs `data` is what the board sends.
-void EmulatedBoard::finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data) {
+void EmulatedBoard::finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data,
+                           bool half) {
     usbdevfs_urb& u = urbOf(urb.urb);
     u.status = status;
     u.actual_length = status != 0           ? 0
                       : data                ? std::min<int>(data->size(), u.buffer_length)
                       : (u.endpoint & 0x80) ? 0
-                                            : u.buffer_length;
+                                            : u.buffer_length / (half ? 2 : 1);
     if (data && u.actual_length > 0) std::memcpy(urb.buffer->data, data->data(), u.actual_length);
     c.reapable.push_back(urb);
 }
@@ -159,8 +160,9 @@ void EmulatedBoard::submit(Client& c, UMockdevIoctlData* arg) {
         finish(c, c.pendingIn.front(), 0, &replies_.front()); // with the replies not yet read
     if (!out) return;
     const bool stall = ep == 0x05 && failDataOutAt > 0 && --failDataOutAt == 0;
+    const bool half = ep == 0x05 && shortDataOutAt > 0 && --shortDataOutAt == 0;
     if (ep == 0x05) mostDataOutInFlight = std::max(mostDataOutInFlight.load(), ++dataOutInFlight_);
-    finish(c, urb, stall ? -EPIPE : 0);
+    finish(c, urb, stall ? -EPIPE : 0, nullptr, half);
 }
 
 // The string descriptors of the serial number: GET_DESCRIPTOR(STRING) for the language list
@@ -229,13 +231,17 @@ void EmulatedBoard::handle(UMockdevIoctlClient* client) {
     case USBDEVFS_REAPURBNDELAY:
         if (c.reapable.empty()) {
             err = live ? EAGAIN : ENODEV;
+        } else if (reapsBeforeFailure == 0) {
+            err = EIO;
         } else {
             reaped = c.reapable.front();
             c.reapable.pop_front();
             umockdev_ioctl_data_set_ptr(
                 own(umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr)).get(), 0,
                 reaped.urb.get()); // the client learns which URB it was
-            dataOutInFlight_ -= urbOf(reaped.urb).endpoint == 0x05;
+            const bool dataOut = urbOf(reaped.urb).endpoint == 0x05;
+            dataOutInFlight_ -= dataOut;
+            if (dataOut && reapsBeforeFailure > 0) --reapsBeforeFailure;
         }
         break;
     case USBDEVFS_DISCARDURB:

@@ -60,6 +60,8 @@ class EmulatedBoard {
     std::atomic<int> opens{0}, claims{0}, discards{0}; // clients, CLAIMINTERFACEs, DISCARDURBs
     std::atomic<int> mostDataOutInFlight{0}; // writes on 0x05 submitted and not yet reaped
     std::atomic<int> failDataOutAt{0};       // the n-th write on 0x05 from now (1 = next) stalls
+    std::atomic<int> shortDataOutAt{0};      // the n-th write on 0x05 takes half its bytes
+    std::atomic<int> reapsBeforeFailure{-1}; // writes on 0x05 reaped before reaping fails (EIO)
     std::atomic<bool> fifoFull{false};       // libusb's poll sleeps
 
   private:
@@ -76,7 +78,8 @@ class EmulatedBoard {
     void submit(Client& c, UMockdevIoctlData* arg);
     void control(Client& c, Urb urb);
     int discard(Client& c, UMockdevIoctlData* arg);
-    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr);
+    void finish(Client& c, Urb urb, int status, const std::vector<std::uint8_t>* data = nullptr,
+                bool half = false);
     void updateFifo();
 
     UmockdevBed& bed_;

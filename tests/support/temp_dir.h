@@ -2,6 +2,9 @@
 // reading and writing of whole files.
 #pragma once
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +24,19 @@ struct TempDir {
         std::filesystem::remove_all(path, ec);
     }
     std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+// While it lives, no file of this process grows past `bytes` (0: no limit): the write that
+// would cross it fails with EFBIG, as a write fails on a full disk.
+struct FileSizeLimit {
+    rlimit saved{};
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes ? bytes : saved.rlim_cur, saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved), std::signal(SIGXFSZ, handler); }
 };
 
 template <typename Bytes> void writeFile(const std::filesystem::path& path, const Bytes& bytes) {

@@ -65,8 +65,19 @@ TEST(ModeTable, KeepsTheUsableModesAndSaysWhatIsWrong) {
         EXPECT_EQ(t.declaredModes, declared);
         expectProblems(t.problems, problems);
     }
-    expectProblems(ReadModeTable("/nonexistent/korva/mode_table.dat").problems,
-                   {"/nonexistent/korva/mode_table.dat"});
+    // Files that are not read: each one problem naming the file (a huge one without being
+    // read: the file is sparse, and reading it whole would take seconds and a gigabyte).
+    const test::TempDir dir;
+    const std::string huge = dir / kModeTableFileName;
+    test::writeFile(huge, table("n 2", Lines(2, a)));
+    std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);
+    const std::pair<std::string, std::string> unread[] = {
+        {"/nonexistent/korva/mode_table.dat", "/nonexistent/korva/mode_table.dat: No such file"},
+        {huge, huge + " is 1073741824 bytes long, far more than any mode table"},
+        {dir.path.string(), dir.path.string() + " is not a file"},
+        {huge + '\0' + ".txt", "mode_table.dat\\0.txt\" holds a NUL byte"}};
+    for (const auto& [path, problem] : unread)
+        expectProblems(ReadModeTable(path).problems, {problem});
 }
 
 TEST(ModeTable, FoundInTheWorkingDirectoryFirstThenInTheFallbacks) {
@@ -132,4 +143,11 @@ TEST(ConfigIni, UsbIdentifiersAreCheckedAndAByteOrderMarkIsSkipped) {
         EXPECT_EQ(s.match.productId, ids & 0xFFFF);
         expectProblems(s.problems, problems);
     }
+    // A huge file is refused unread, the defaults and the flag's default kept.
+    test::writeFile(dir / "Config.ini", std::string("[Flags]\nTest=1\n[USB]\nVendorID=abcd\n"));
+    std::filesystem::resize_file(dir / "Config.ini", std::uintmax_t{1} << 30);
+    const UsbMatchSetting s = ReadUsbMatch(dir / "Config.ini", MatchEntry{});
+    EXPECT_EQ(std::tuple(s.match.vendorId, ReadTestFlag(dir / "Config.ini")),
+              std::tuple(kDefaultVendorId, false));
+    expectProblems(s.problems, {dir / "Config.ini is 1073741824 bytes long"});
 }
