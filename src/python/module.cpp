@@ -250,7 +250,7 @@ using namespace korva::python;
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The compiled part of korva726: the board and its operations.";
 
-    py::class_<AfeObject>(m, "Afe", kAfeDoc)
+    py::class_<AfeObject>(m, "AfeRegisters", kAfeDoc)
         .def(
             "read",
             [](const AfeObject& self, py::handle address) {
@@ -350,7 +350,7 @@ PYBIND11_MODULE(_core, m) {
             "chip, register by register in address order, and returns how many registers "
             "were written. Registers without a value are left as they are.");
 
-    py::class_<FpgaObject>(m, "Fpga", kFpgaDoc)
+    py::class_<FpgaObject>(m, "FpgaRegisters", kFpgaDoc)
         .def(
             "read",
             [](const FpgaObject& self, py::handle address) {
@@ -405,14 +405,14 @@ PYBIND11_MODULE(_core, m) {
                 self.board->checkOpen();
                 return self.afe;
             },
-            "The AFE's registers (Afe).")
+            "The AFE's registers (AfeRegisters).")
         .def_property_readonly(
             "fpga",
             [](const BoardObject& self) {
                 self.board->checkOpen();
                 return self.fpga;
             },
-            "The FPGA's registers (Fpga).")
+            "The FPGA's registers (FpgaRegisters).")
         .def(
             "modes",
             [](const BoardObject& self) {
@@ -625,7 +625,7 @@ simulate=True).)");
                  const std::vector<std::uint8_t> bytes = s.sim().streamed();
                  return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
              })
-        // The same one-register reads as Afe.read, `n` times in the core alone (under the
+        // The same one-register reads as AfeRegisters.read, `n` times in the core alone (under the
         // board's lock, without Python): the benchmark's reference. Seconds taken.
         .def("time_core_reads", [](const SimObject& s, int address, int n) {
             const auto board = s.get();

@@ -13,7 +13,7 @@ One Board may be used from several threads: its calls are carried out one at a t
 and the GIL is released while the board is busy on USB.
 """
 
-from ._core import Afe, Board, Fpga, list_boards, open
+from ._core import AfeRegisters, Board, FpgaRegisters, list_boards, open
 from ._types import (
     BoardClosed,
     BoardInfo,
@@ -30,7 +30,7 @@ from ._types import (
 )
 
 __all__ = [
-    "Afe",
+    "AfeRegisters",
     "Board",
     "BoardClosed",
     "BoardInfo",
@@ -39,7 +39,7 @@ __all__ = [
     "DeWindow",
     "DumpFileError",
     "Error",
-    "Fpga",
+    "FpgaRegisters",
     "Mode",
     "ReadbackMismatch",
     "RegisterDump",

@@ -1,6 +1,6 @@
 """The module's exceptions, the named tuples it returns, and the register dump.
 
-The board itself (Board, Afe, Fpga, open, list_boards) lives in the compiled part,
+The board itself (Board, AfeRegisters, FpgaRegisters, open, list_boards) lives in the compiled part,
 korva726._core, which raises these exceptions and builds these tuples.
 """
 
@@ -122,7 +122,7 @@ def _path_text(path: Union[str, os.PathLike[str]]) -> str:
 class RegisterDump(Mapping[int, int]):
     """The AFE's registers as a read-only mapping of address (0x00..0x41) to value.
 
-    A dump read from the board (Afe.dump()) holds all 66 registers. One loaded from a
+    A dump read from the board (AfeRegisters.dump()) holds all 66 registers. One loaded from a
     file lacks the registers whose lines hold no value (boxes not read when the file
     was saved): loading it into the chip leaves those registers as they are.
     RegisterDump({0x06: 0x80, ...}) makes one from any mapping."""
