@@ -214,7 +214,7 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
     std::error_code ec;
     const std::uint64_t total = DataPacketCount(std::filesystem::file_size(path, ec));
     const DataPipeResult r =
-        board.run("downloading " + (memory ? "the bitstream" : text(source)),
+        board.run("downloading " + (memory ? std::string("the bitstream") : text(source)),
                   [&](BoardConnection& c) { return DownloadBitstreamFile(c.link(), path, {}); });
     if (r.outcome == DataPipeResult::Outcome::FileProblem) {
         PyErr_SetString(PyExc_OSError, r.error.c_str());
@@ -255,9 +255,9 @@ PYBIND11_MODULE(_core, m) {
             "read",
             [](const AfeObject& self, py::handle address) {
                 const int a = number(address, "register", 0, kAfeLastAddress);
-                return self.get()->run("reading AFE register " + hex(a), [a](BoardConnection& c) {
-                    return ReadAfeRegister(c.board(), a).value_or(0);
-                });
+                return self.get()->run(
+                    [a] { return "reading AFE register " + hex(a); },
+                    [a](BoardConnection& c) { return ReadAfeRegister(c.board(), a).value_or(0); });
             },
             py::arg("address"),
             "read(address) -> int\n\nOne register, in one burst read of one register.")
@@ -267,12 +267,12 @@ PYBIND11_MODULE(_core, m) {
                 const int a = number(first, "register", 0, kAfeLastAddress);
                 const int n = number(count, "count", 1,
                                      std::min(kMaxBurstRead, kAfeLastAddress + 1 - a), false);
-                const auto values =
-                    self.get()->run("reading AFE registers " + hex(a) + ".." + hex(a + n - 1),
-                                    [a, n](BoardConnection& c) {
-                                        return ReadAfeRegisters(c.board(), a, n)
-                                            .value_or(std::vector<std::uint8_t>{});
-                                    });
+                const auto values = self.get()->run(
+                    [a, n] { return "reading AFE registers " + hex(a) + ".." + hex(a + n - 1); },
+                    [a, n](BoardConnection& c) {
+                        return ReadAfeRegisters(c.board(), a, n)
+                            .value_or(std::vector<std::uint8_t>{});
+                    });
                 return py::bytes(reinterpret_cast<const char*>(values.data()), values.size());
             },
             py::arg("first"), py::arg("count"),
@@ -289,8 +289,9 @@ PYBIND11_MODULE(_core, m) {
                     throw py::value_error("gang=True needs a gain register (0x06..0x08) or an "
                                           "offset register (0x09..0x0b), not " +
                                           hex(a));
-                const auto writes =
-                    self.get()->run("writing AFE register " + hex(a), [&](BoardConnection& c) {
+                const auto writes = self.get()->run(
+                    [a] { return "writing AFE register " + hex(a); },
+                    [&](BoardConnection& c) {
                         std::vector<AfeWrite> done;
                         if (gang) {
                             if (const auto w = WriteAfeGanged(c.board(), group, v))
@@ -355,10 +356,9 @@ PYBIND11_MODULE(_core, m) {
             "read",
             [](const FpgaObject& self, py::handle address) {
                 const int a = number(address, "FPGA register", 0, 0xFF);
-                const auto v =
-                    self.get()->run("reading FPGA register " + hex(a), [a](BoardConnection& c) {
-                        return ReadFpgaRegister(c.board(), a);
-                    });
+                const auto v = self.get()->run(
+                    [a] { return "reading FPGA register " + hex(a); },
+                    [a](BoardConnection& c) { return ReadFpgaRegister(c.board(), a); });
                 if (!v)
                     Raise("TransferError",
                           "reading FPGA register " + hex(a) + ": the board did not answer");
@@ -370,9 +370,9 @@ PYBIND11_MODULE(_core, m) {
             [](const FpgaObject& self, py::handle address, py::handle value) {
                 const int a = number(address, "FPGA register", 0, 0xFF);
                 const auto v = static_cast<std::uint8_t>(number(value, "value", 0, 0xFF));
-                self.get()->run("writing FPGA register " + hex(a), [a, v](BoardConnection& c) {
-                    return WriteFpgaRegister(c.board(), a, v);
-                });
+                self.get()->run(
+                    [a] { return "writing FPGA register " + hex(a); },
+                    [a, v](BoardConnection& c) { return WriteFpgaRegister(c.board(), a, v); });
             },
             py::arg("address"), py::arg("value"), "write(address, value) -> None\n\nOne register.")
         .def(

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 namespace korva::python {
@@ -50,8 +51,9 @@ class PyBoard {
     PyBoard& operator=(const PyBoard&) = delete;
 
     // Runs `op(connection)` as described above and returns what it returns. `what` names
-    // the action in a failure's message ("reading AFE register 0x06").
-    template <typename Op> auto run(const std::string& what, Op&& op) {
+    // the action in a failure's message ("reading AFE register 0x06"): a text, or a
+    // function that makes it, called only when there is a failure to tell.
+    template <typename What, typename Op> auto run(const What& what, Op&& op) {
         enterCheck();
         using Result = decltype(op(std::declval<BoardConnection&>()));
         std::optional<Result> result;
@@ -65,7 +67,12 @@ class PyBoard {
                 outcome = after();
             }
         }
-        if (outcome.kind != Outcome::Ok) raise(what, outcome);
+        if (outcome.kind != Outcome::Ok) {
+            if constexpr (std::is_invocable_v<const What&>)
+                raise(what(), outcome);
+            else
+                raise(what, outcome);
+        }
         return std::move(*result);
     }
 
