@@ -225,21 +225,21 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
     return r.dataPackets;
 }
 
-const char* const kAfeDoc = R"(The AFE's 66 registers (0x00..0x41).
+const char* const kAfeDoc = R"doc(The AFE's 66 registers (0x00..0x41).
 
 Reads are burst reads; each write is followed by a read-back of the register, as the
 window and korva726ctl do. Out-of-range addresses, values and counts raise ValueError
-before anything is sent.)";
+before anything is sent.)doc";
 
-const char* const kFpgaDoc = R"(The FPGA's byte registers (0x00..0xff).)";
+const char* const kFpgaDoc = R"doc(The FPGA's byte registers (0x00..0xff).)doc";
 
-const char* const kBoardDoc = R"(An open KORVA726EVAL board (korva726.open() makes one).
+const char* const kBoardDoc = R"doc(An open KORVA726EVAL board (korva726.open() makes one).
 
 Use it in a with block, or call close(): afterwards every use raises BoardClosed. Its
 calls may come from several threads; they are carried out one at a time, and never
 interleave on the wire. A failed exchange raises TransferError (TransferTimeout for a
 time-out, BoardNotFound when the board went away); after one, nothing more is sent on
-this board until it is opened again.)";
+this board until it is opened again.)doc";
 
 } // namespace
 } // namespace korva::python
@@ -249,6 +249,9 @@ using namespace korva::python;
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The compiled part of korva726: the board and its operations.";
+    // Each docstring begins with its own signature, in Python's terms.
+    py::options options;
+    options.disable_function_signatures();
 
     py::class_<AfeObject>(m, "AfeRegisters", kAfeDoc)
         .def(
@@ -276,8 +279,9 @@ PYBIND11_MODULE(_core, m) {
                 return py::bytes(reinterpret_cast<const char*>(values.data()), values.size());
             },
             py::arg("first"), py::arg("count"),
-            "read_block(first, count) -> bytes\n\n`count` registers (1..64, not past 0x41) "
-            "from `first`, in one burst read.")
+            R"doc(read_block(first, count) -> bytes
+
+`count` registers (1..64, not past 0x41) from `first`, in one burst read.)doc")
         .def(
             "write",
             [](const AfeObject& self, py::handle address, py::handle value, bool gang,
@@ -313,11 +317,12 @@ PYBIND11_MODULE(_core, m) {
                 return readBack;
             },
             py::arg("address"), py::arg("value"), py::arg("gang") = false, py::arg("verify") = true,
-            "write(address, value, gang=False, verify=True) -> int\n\n"
-            "Writes the register and reads it back; returns what it read back. gang=True "
-            "writes the whole gain group (0x06..0x08) or offset group (0x09..0x0b) that the "
-            "address belongs to, then reads the three back. With verify, a read-back other "
-            "than the value raises ReadbackMismatch (after the writes).")
+            R"doc(write(address, value, gang=False, verify=True) -> int
+
+Writes the register and reads it back; returns what it read back. gang=True
+writes the whole gain group (0x06..0x08) or offset group (0x09..0x0b) that the
+address belongs to, then reads the three back. With verify, a read-back other
+than the value raises ReadbackMismatch (after the writes).)doc")
         .def(
             "dump",
             [](const AfeObject& self) {
@@ -346,10 +351,12 @@ PYBIND11_MODULE(_core, m) {
                 return written;
             },
             py::arg("source"),
-            "load(source) -> int\n\nWrites a register dump (a RegisterDump, or the path of "
-            "a dump file, checked whole before anything is written: DumpFileError) into the "
-            "chip, register by register in address order, and returns how many registers "
-            "were written. Registers without a value are left as they are.");
+            R"doc(load(source) -> int
+
+Writes a register dump (a RegisterDump, or the path of a dump file, checked
+whole before anything is written: DumpFileError) into the chip, register by
+register in address order, and returns how many registers were written.
+Registers without a value are left as they are.)doc");
 
     py::class_<FpgaObject>(m, "FpgaRegisters", kFpgaDoc)
         .def(
@@ -397,8 +404,8 @@ PYBIND11_MODULE(_core, m) {
     py::class_<BoardObject>(m, "Board", kBoardDoc)
         .def_property_readonly(
             "identity", [](const BoardObject& self) { return self.board->identity(); },
-            "What the board is: \"simulated board\", or \"board SERIAL (port 1-2.3)\" as "
-            "the window's title says.")
+            R"doc(What the board is: "simulated board", or "board SERIAL (port 1-2.3)" as the
+window's title says.)doc")
         .def_property_readonly(
             "afe",
             [](const BoardObject& self) {
@@ -427,9 +434,11 @@ PYBIND11_MODULE(_core, m) {
                 }
                 return modes;
             },
-            "modes() -> list[Mode]\n\nThe modes of mode_table.dat: the one in the working "
-            "directory, else the one shipped with the module. Lines the table cannot use are "
-            "left out, each with a warning.")
+            R"doc(modes() -> list[Mode]
+
+The modes of mode_table.dat: the one in the working directory, else the one
+shipped with the module. Lines the table cannot use are left out, each with a
+warning.)doc")
         .def(
             "apply_mode",
             [](const BoardObject& self, const std::string& name, const std::string& input,
@@ -455,12 +464,13 @@ PYBIND11_MODULE(_core, m) {
                 });
             },
             py::arg("name"), py::arg("input"), py::arg("csc") = false,
-            "apply_mode(name, input, csc=False) -> None\n\nSets the board up for a mode of "
-            "modes() and an input connector (\"vga1\", \"vga2\", \"component1\", "
-            "\"component2\", \"composite1\"; case, blanks, - and _ do not matter), as the "
-            "mode dialog's OK and `korva726ctl mode apply` do: DE window, PLL Htotal, input "
-            "configuration, multiplexer and sync separator; csc=True switches the colour "
-            "space converter as the connector asks (on for component and composite).")
+            R"doc(apply_mode(name, input, csc=False) -> None
+
+Sets the board up for a mode of modes() and an input connector ("vga1", "vga2",
+"component1", "component2", "composite1"; case, blanks, - and _ do not matter),
+as the mode dialog's OK and `korva726ctl mode apply` do: DE window, PLL Htotal,
+input configuration, multiplexer and sync separator; csc=True switches the
+colour space converter as the connector asks (on for component and composite).)doc")
         .def_property(
             "de_window",
             [](const BoardObject& self) {
@@ -481,8 +491,8 @@ PYBIND11_MODULE(_core, m) {
                 self.board->run("writing the DE window",
                                 [&w](BoardConnection& c) { return WriteDeWindow(c.board(), w); });
             },
-            "The FPGA's data-enable window, DeWindow(hstart, hstop, vstart, vstop): read "
-            "from registers 0x1c..0x23; assigning four counts (0..65535) writes them.")
+            R"doc(The FPGA's data-enable window, DeWindow(hstart, hstop, vstart, vstop): read
+from registers 0x1c..0x23; assigning four counts (0..65535) writes them.)doc")
         .def(
             "set_csc",
             [](const BoardObject& self, bool on) {
@@ -490,18 +500,21 @@ PYBIND11_MODULE(_core, m) {
                                 [on](BoardConnection& c) { return SetConverter(c.board(), on); });
             },
             py::arg("on"),
-            "set_csc(on) -> None\n\nSwitches the YPbPr-to-RGB colour space converter on or "
-            "off (FPGA register 0x1b).")
+            R"doc(set_csc(on) -> None
+
+Switches the YPbPr-to-RGB colour space converter on or off (FPGA register 0x1b).)doc")
         .def(
             "download",
             [](const BoardObject& self, py::handle source, py::object progress) {
                 return download(*self.board, source, std::move(progress));
             },
             py::arg("source"), py::arg("progress") = py::none(),
-            "download(source, progress=None) -> int\n\nStreams an FPGA bitstream (a file "
-            "path, or bytes) to the board's configuration pipe, as korva726ctl download "
-            "does, and returns the data packets sent (64 bytes each). progress(sent, total) "
-            "is called on the calling thread with the data packets sent and their number.")
+            R"doc(download(source, progress=None) -> int
+
+Streams an FPGA bitstream (a file path, or bytes) to the board's configuration
+pipe, as korva726ctl download does, and returns the data packets sent (64 bytes
+each). progress(sent, total) is called on the calling thread with the data
+packets sent and their number.)doc")
         .def(
             "close", [](const BoardObject& self) { self.board->close(); },
             "close() -> None\n\nCloses the board; again does nothing.")
@@ -529,7 +542,7 @@ PYBIND11_MODULE(_core, m) {
         },
         py::arg("device") = py::none(), py::kw_only(), py::arg("simulate") = false,
         py::arg("capture") = py::none(),
-        R"(open(device=None, *, simulate=False, capture=None) -> Board
+        R"doc(open(device=None, *, simulate=False, capture=None) -> Board
 
 Opens a board. `device` chooses one of several USB boards: its serial number, its port
 path ("1-2.3") or "BUS:ADDR"; without it, exactly one board must be connected.
@@ -541,7 +554,7 @@ the Config.ini beside the installed programs.
 Raises BoardNotFound (no board, or none with that ID), BoardPermissionError (the board
 may not be opened by this user: see the udev rule named), Error (several boards and no
 device, USB unusable, the capture file cannot be written), ValueError (device with
-simulate=True).)");
+simulate=True).)doc");
 
     m.def(
         "list_boards",
@@ -561,8 +574,10 @@ simulate=True).)");
                     b.port, b.bus, b.address, b.vendorId, b.productId, b.accessible));
             return boards;
         },
-        "list_boards() -> list[BoardInfo]\n\nThe boards connected to USB, with whether this "
-        "user may open each, as `korva726ctl list` shows them.");
+        R"doc(list_boards() -> list[BoardInfo]
+
+The boards connected to USB, with whether this user may open each, as
+`korva726ctl list` shows them.)doc");
 
     // The register dump file, for RegisterDump.
     m.def("_save_dump", [](const std::string& path, const std::vector<std::optional<int>>& values) {
