@@ -4,6 +4,7 @@
 #include "device/libusb_layer.h"
 
 #include <filesystem>
+#include <stdexcept>
 
 namespace korva::python {
 
@@ -127,8 +128,8 @@ PyBoard::Hold::~Hold() {
 
 void PyBoard::enterCheck() const {
     if (holder_.load() == std::this_thread::get_id())
-        throw py::value_error("the board is busy with a call of this thread (a progress "
-                              "callback cannot use its own board)");
+        throw std::runtime_error("the board is busy with a call of this thread (a progress "
+                                 "callback cannot use its own board)");
     checkOpen();
 }
 
@@ -164,7 +165,7 @@ void PyBoard::raise(const std::string& what, const Outcome& outcome) const {
 
 void PyBoard::close() {
     if (holder_.load() == std::this_thread::get_id())
-        throw py::value_error("the board cannot be closed from inside one of its own calls");
+        throw std::runtime_error("the board cannot be closed from inside one of its own calls");
     py::gil_scoped_release nogil;
     std::lock_guard lock(m_);
     closed_ = true;

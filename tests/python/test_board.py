@@ -139,5 +139,8 @@ def test_dump_files_load_check_and_diff(board, bench):
     assert (raised.value.file, raised.value.line) == ("broken.txt", 0x20 + 3)
     assert "no \": 0x\"" in raised.value.what
     assert len(board._sim.log()) == before
+    with pytest.raises(korva726.DumpFileError) as raised:
+        edited.save(bench / "no-such-folder" / "x.txt")
+    assert raised.value.line is None and "the file was not changed" in raised.value.what
     with pytest.raises(ValueError):
         korva726.RegisterDump({0x42: 1})
