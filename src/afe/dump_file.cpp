@@ -141,6 +141,7 @@ DumpParseResult ParseDump(std::string_view content) {
         const int index = kDumpHeaderLines + a;
         const DumpLineReading line = ReadDumpLine(lines[static_cast<std::size_t>(index)]);
         if (!line.problem.empty()) {
+            result.line = index + 1;
             result.error = "line " + std::to_string(index + 1) + " (register 0x" +
                            HexByte(static_cast<std::uint8_t>(a)) + "): " + line.problem;
             return result;

@@ -53,6 +53,7 @@ DumpLineReading ReadDumpLine(std::string_view line);
 struct DumpParseResult {
     std::optional<DumpValues> values; // set when the file is a usable dump
     std::string error;                // otherwise what is wrong with it, naming the line
+    int line = 0;                     // the 1-based line the error is about; 0: no one line
     // Registers whose lines hold no value.
     int skipped() const;
 };

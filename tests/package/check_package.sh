@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build tree and checks it as the archive tools and a user
-# would: its file list against the install layout, the desktop entry and AppStream
-# validators, lintian, and the programs started from the package unpacked into a temporary
-# root, where they must find the unpacked data.
+# Builds the Debian packages from a build tree and checks them as the archive tools and a
+# user would: their file lists against the install layout, the desktop entry and AppStream
+# validators, lintian, the programs started from the package unpacked into a temporary
+# root, where they must find the unpacked data, and the Python module imported from its
+# own unpacked package by the system interpreter.
 #
-# check_package.sh BUILD_DIR with-ctl|without-ctl WIRESHARK_PLUGINS
+# check_package.sh BUILD_DIR with-ctl|without-ctl with-python|without-python WIRESHARK_PLUGINS
 #   (WIRESHARK_PLUGINS: the Lua plugin folder under the prefix; exit 77: skipped, a tool is missing)
 set -euo pipefail
-build=$1 ctl=$2 plugins=$3
+build=$1 ctl=$2 python=$3 plugins=$4
 
 for tool in cpack dpkg-deb lintian desktop-file-validate appstreamcli; do
     if ! command -v "$tool" >/dev/null; then
@@ -53,6 +54,18 @@ expected=(
 diff -u <(printf './%s\n' "${expected[@]}" | sort) \
     <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort) ||
     fail "the package's files differ from the layout (- expected, + packaged)"
+if [[ $python == with-python ]]; then
+    pydebs=("$work"/out/python3-korva726_*.deb)
+    pydeb=${pydebs[0]}
+    [[ -f $pydeb ]] || fail "no python3-korva726_VERSION_ARCH.deb in the cpack output"
+    echo "built ${pydeb##*/}"
+    module=usr/lib/python3/dist-packages/korva726
+    diff -u <(printf './%s\n' $module/{__init__.py,__init__.pyi,_types.py,py.typed,mode_table.dat} \
+            "$module/_core.$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX")[1:])')" \
+            usr/share/doc/python3-korva726/{copyright,changelog.gz} | sort) \
+        <(dpkg-deb -c "$pydeb" | awk '$1 !~ /^d/ { print $6 }' | sort) ||
+        fail "python3-korva726's files differ from the layout (- expected, + packaged)"
+fi
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
@@ -65,7 +78,8 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/io.github.korva726eval.
 # today; one that appears is fixed, or explained beside the CPack settings and overridden
 # with its reason.
 lintian_ok=true
-lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1 || lintian_ok=false
+lintian --fail-on error,warning --display-info "$deb" ${pydeb:+"$pydeb"} >"$work/lintian.log" 2>&1 ||
+    lintian_ok=false
 grep -v 'running with root privileges' "$work/lintian.log" || true
 $lintian_ok || fail "lintian"
 
@@ -129,5 +143,26 @@ korva726ctl port |a b e"
         exit $status' _ "$root" || fail "bash completion"
 else
     echo "korva726ctl is not built here: its checks are left out"
+fi
+
+if [[ $python == with-python ]]; then
+    # The module needs neither Qt nor korva726eval: nothing of Qt among its dependencies or
+    # the libraries it loads. Unpacked alone, it lists the modes of its own table (one of
+    # the test's own) to Debian's interpreter, and drives the simulated board.
+    ! dpkg-deb -f "$pydeb" Depends | grep -qi qt || fail "python3-korva726 depends on Qt"
+    pyroot=$work/pyroot
+    dpkg-deb -x "$pydeb" "$pyroot"
+    ! objdump -p "$pyroot"/$module/_core.*.so | grep NEEDED | grep -qi qt ||
+        fail "the module loads Qt"
+    printf 'KORVA726EVAL test table\r\npackage check\r\nNumber of modes: 2\r\n%s\r\n%s\r\n' \
+        'Pypkg 1,1,2,3,4,5;x' 'Pypkg 2,10,20,30,40,50;x' >"$pyroot/$module/mode_table.dat"
+    PYTHONPATH=$pyroot/usr/lib/python3/dist-packages /usr/bin/python3 -c '
+import korva726, sys
+assert korva726.__file__.startswith(sys.argv[1]), korva726.__file__
+with korva726.open(simulate=True) as board:
+    assert [m.name for m in board.modes()] == ["Pypkg 1", "Pypkg 2"]
+    board.apply_mode("Pypkg 2", "vga1")
+    assert board.de_window == (10, 20, 30, 40)
+' "$pyroot" || fail "the unpacked module does not work"
 fi
 echo "package checks passed"

@@ -1,0 +1,189 @@
+#include "py_board.h"
+
+#include "config/ini_reader.h"
+#include "device/libusb_layer.h"
+
+#include <filesystem>
+#include <stdexcept>
+
+namespace korva::python {
+
+py::object Api(const char* name) {
+    // Kept for the life of the process: the module is never unloaded.
+    static py::module_* types = new py::module_(py::module_::import("korva726._types"));
+    return types->attr(name);
+}
+
+void Raise(const char* name, const std::string& message) {
+    const py::object type = Api(name);
+    PyErr_SetString(type.ptr(), message.c_str());
+    throw py::error_already_set();
+}
+
+Settings ReadSettings() {
+    const std::string ini = (std::filesystem::path(KORVA_BINDIR) / "Config.ini").string();
+    const UsbMatchSetting usb = ReadUsbMatch(ini, MatchEntry{});
+    for (const std::string& problem : usb.problems)
+        if (PyErr_WarnEx(PyExc_UserWarning, problem.c_str(), 1) != 0) throw py::error_already_set();
+    return {usb.match, ReadTestFlag(ini)};
+}
+
+namespace {
+
+using Problem = BoardChoice::Problem;
+
+const char* classOfChoice(Problem problem) {
+    switch (problem) {
+    case Problem::NoBoard:
+    case Problem::NoMatch:
+        return "BoardNotFound";
+    case Problem::NotAccessible:
+        return "BoardPermissionError";
+    default:
+        return "Error";
+    }
+}
+
+// The exception class of a failed exchange: a time-out, a board that is not there, or
+// any other failed transfer (a short reply among them).
+const char* classOfFailure(const std::optional<LinkFailure>& failure) {
+    if (!failure) return "BoardNotFound";
+    return failure->status == status::Timeout ? "TransferTimeout" : "TransferError";
+}
+
+std::string describeFailure(const std::optional<LinkFailure>& failure) {
+    return failure ? Describe(*failure)
+                   : "the board is not there (not connected, or it was unplugged)";
+}
+
+} // namespace
+
+PyBoard::PyBoard(BoardSelection selection) {
+    if (selection.simulate && !selection.device.empty())
+        throw py::value_error("device chooses a USB board; it cannot go with simulate=True");
+    // The layer's notices come from its own thread, and may come after open() is done.
+    struct Notice {
+        std::mutex m;
+        std::string text;
+    };
+    const auto notice = std::make_shared<Notice>();
+    const std::string denial = LibusbLayer::permissionNotice(selection.match);
+    const char* errorClass = nullptr;
+    std::string error;
+    {
+        py::gil_scoped_release nogil;
+        connection_ = std::make_unique<BoardConnection>(std::move(selection));
+        connection_->setErrorSink(sink_);
+        connection_->onNotice = [notice](const std::string& text) {
+            std::lock_guard lock(notice->m);
+            if (notice->text.empty()) notice->text = text;
+        };
+        const BoardChoice choice = connection_->choose();
+        if (!choice.ok()) {
+            errorClass = classOfChoice(choice.problem);
+            error = choice.message;
+        }
+        if (!errorClass) {
+            try {
+                connection_->startCapture();
+            } catch (const std::exception& e) {
+                errorClass = "Error";
+                error = e.what();
+            }
+        }
+        if (!errorClass) {
+            const Status s = connection_->open();
+            if (s != status::Success) {
+                errorClass = "Error";
+                error = "USB cannot be used: " + Stat2Str(connection_->layer(), s);
+            } else if (!connection_->attached()) {
+                // The layer says why (a permission it lacks) in its notice.
+                std::lock_guard lock(notice->m);
+                const bool denied = notice->text == denial;
+                errorClass = denied ? "BoardPermissionError" : "BoardNotFound";
+                error = notice->text.empty() ? "the board could not be opened" : notice->text;
+            }
+        }
+        if (errorClass)
+            connection_.reset();
+        else
+            identity_ = connection_->identity().describe();
+    }
+    if (errorClass) Raise(errorClass, error);
+}
+
+PyBoard::~PyBoard() {
+    // Closing may wait for the USB layer's thread: let other threads run meanwhile.
+    py::gil_scoped_release nogil;
+    connection_.reset();
+}
+
+PyBoard::Hold::Hold(PyBoard& board) : board_(board), lock_(board.m_) {
+    board_.holder_ = std::this_thread::get_id();
+}
+
+PyBoard::Hold::~Hold() {
+    board_.holder_ = std::thread::id{};
+}
+
+void PyBoard::enterCheck() const {
+    if (holder_.load() == std::this_thread::get_id())
+        throw std::runtime_error("the board is busy with a call of this thread (a progress "
+                                 "callback cannot use its own board)");
+    checkOpen();
+}
+
+void PyBoard::checkOpen() const {
+    if (closed_) Raise("BoardClosed", identity_ + " is closed");
+}
+
+PyBoard::Outcome PyBoard::before() const {
+    if (!connection_) return {Outcome::Closed, {}};
+    const CommandLink& link = const_cast<BoardConnection&>(*connection_).link();
+    if (link.halted()) return {Outcome::EarlierFailure, link.lastFailure()};
+    return {};
+}
+
+PyBoard::Outcome PyBoard::after() const {
+    const CommandLink& link = const_cast<BoardConnection&>(*connection_).link();
+    if (link.halted()) return {Outcome::Failed, link.lastFailure()};
+    return {};
+}
+
+void PyBoard::raise(const std::string& what, const Outcome& outcome) const {
+    switch (outcome.kind) {
+    case Outcome::Closed:
+        Raise("BoardClosed", identity_ + " is closed");
+    case Outcome::EarlierFailure:
+        Raise(classOfFailure(outcome.failure),
+              what + ": nothing was sent, as an earlier exchange failed (" +
+                  describeFailure(outcome.failure) + "); open the board again");
+    default:
+        Raise(classOfFailure(outcome.failure), what + ": " + describeFailure(outcome.failure));
+    }
+}
+
+void PyBoard::close() {
+    if (holder_.load() == std::this_thread::get_id())
+        throw std::runtime_error("the board cannot be closed from inside one of its own calls");
+    py::gil_scoped_release nogil;
+    std::lock_guard lock(m_);
+    closed_ = true;
+    connection_.reset();
+}
+
+std::string PyBoard::identity() const {
+    checkOpen();
+    return identity_;
+}
+
+std::string PyBoard::describe() const {
+    return closed_ ? identity_ + ", closed" : identity_;
+}
+
+SimBoard* PyBoard::simulated() {
+    checkOpen();
+    return connection_->simulatedBoard();
+}
+
+} // namespace korva::python
