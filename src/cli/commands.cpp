@@ -5,8 +5,8 @@
 
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
-#include "tools/download.h"
 #include "fpga/fpga_ops.h"
+#include "tools/download.h"
 #include "video/mode_setup.h"
 #include "video/mode_table.h"
 
@@ -252,15 +252,17 @@ void Commands::list() {
             print("simulated board (--simulate)\n");
         return;
     }
-    const UsbBoardList found = ListUsbBoards(session_.match());
-    if (!found.error.empty())
-        throw CommandError(kFailure, "the USB devices cannot be listed: " + found.error);
+    const BoardChoice found = session_.boards();
+    if (found.boards.empty()) throw CommandError(kFailure, "no boards found");
     if (options_.json) {
-        printJson(BoardsJson(found.boards));
+        printJson(BoardsJson(found.boards, found.chosen));
         return;
     }
-    for (const UsbBoard& b : found.boards)
-        print(DescribeUsbBoard(b) + "\n");
+    // "*" marks the board a command would use (without --device, the only one).
+    std::string text;
+    for (std::size_t i = 0; i < found.boards.size(); ++i)
+        text += (found.chosen == i ? "* " : "  ") + DescribeUsbBoard(found.boards[i]) + "\n";
+    print(text);
 }
 
 void Commands::get(const GetOptions& o) {

@@ -124,7 +124,7 @@ nlohmann::json RegistersJson(int first, const std::vector<std::optional<std::uin
     return {{"registers", regs}};
 }
 
-nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards) {
+nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards, std::optional<std::size_t> chosen) {
     nlohmann::json list = nlohmann::json::array();
     for (const UsbBoard& b : boards)
         list.push_back({{"bus", b.bus},
@@ -133,12 +133,13 @@ nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards) {
                         {"vendor_id", b.vendorId},
                         {"product_id", b.productId},
                         {"serial", b.serial.empty() ? nlohmann::json() : nlohmann::json(b.serial)},
-                        {"accessible", b.accessible}});
+                        {"accessible", b.accessible},
+                        {"default", chosen && &b == &boards[*chosen]}});
     return {{"boards", list}};
 }
 
 nlohmann::json SimulatedBoardJson() {
-    return {{"boards", {{{"simulated", true}, {"accessible", true}}}}};
+    return {{"boards", {{{"simulated", true}, {"accessible", true}, {"default", true}}}}};
 }
 
 nlohmann::json WritesJson(const std::vector<AfeWrite>& writes) {

@@ -49,7 +49,8 @@ nlohmann::json RegistersJson(int first, const std::vector<std::optional<std::uin
 
 // `list`: {"boards": [...]}, each board with its bus, address, port, identifiers, serial
 // number (null when it has none) and whether this user may open it.
-nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards);
+// `chosen`: the board a command without --device (or with the --device given) would use.
+nlohmann::json BoardsJson(const std::vector<UsbBoard>& boards, std::optional<std::size_t> chosen);
 nlohmann::json SimulatedBoardJson();
 
 // `set`: {"writes": [...]}, each with the address, the value written, the value read back

@@ -2,7 +2,6 @@
 
 #include "output.h"
 
-#include "device/sim_board.h"
 #include "config/ini_reader.h"
 
 #include <cstdio>
@@ -10,10 +9,7 @@
 
 namespace korva::cli {
 
-Session::~Session() {
-    if (driver_ != 0) layer_->uninit(driver_);
-    if (base_) base_->onNotice = nullptr;
-}
+Session::~Session() = default;
 
 void Session::readConfig() {
     const std::string bin = ProgramFolder();
@@ -32,74 +28,74 @@ const MatchEntry& Session::match() {
     return match_;
 }
 
+BoardSelection Session::selection() const {
+    BoardSelection selection;
+    selection.simulate = options_.simulate;
+    selection.device = options_.device;
+    selection.capture = options_.capture;
+    selection.match = match_;
+    return selection;
+}
+
 void Session::start() {
     readConfig();
     if (options_.simulate && !options_.device.empty())
         throw CommandError(kUsage, "--device chooses a USB board; it cannot go with --simulate");
-    if (options_.simulate) {
-        base_ = std::make_unique<SimBoard>();
-    } else {
-        auto usb = std::make_unique<LibusbLayer>();
-        usb_ = usb.get();
-        base_ = std::move(usb);
+    connection_ = std::make_unique<BoardConnection>(selection());
+    connection_->setErrorSink(sink_);
+    // A stop signal stops the command before its next exchange or write: the board and the
+    // capture see whole exchanges only.
+    connection_->link().setGuard(&ThrowIfStopped);
+    // The capture's failure is said at once (maybe from its writing thread), once; the
+    // command will end with status 2. The board's notices tell why it cannot be opened,
+    // said when opening it fails.
+    connection_->onNotice = [](BoardConnection::Notice kind, const std::string& text) {
+        if (kind == BoardConnection::Notice::Capture) Say(text);
+    };
+    try {
+        connection_->startCapture();
+    } catch (const std::exception& e) {
+        throw CommandError(kFailure, e.what());
     }
-    layer_ = base_.get();
-    if (!options_.capture.empty()) {
-        try {
-            capture_ = std::make_unique<CaptureLayer>(*base_, options_.capture);
-        } catch (const std::exception& e) {
-            throw CommandError(kFailure, e.what());
-        }
-        // The capture's own notices say that it failed (from its writing thread, maybe):
-        // said at once, and the command will end with status 2.
-        capture_->onNotice = [this](const std::string& text) {
-            if (!captureFailed_.exchange(true)) Say(text);
-        };
-        layer_ = capture_.get();
-    }
-    // The board's notices (set after the capture, which would otherwise pass them on as
-    // its own) tell why it could not be opened.
-    base_->onNotice = [this](const std::string& text) { notice_ = text; };
-    stoppable_ = std::make_unique<StoppableLayer>(*layer_);
-    layer_ = stoppable_.get();
 }
 
 bool Session::finish() {
-    if (capture_) capture_->flush();
-    return !captureFailed_;
+    if (connection_) connection_->flush();
+    return !connection_ || !connection_->captureFailed();
 }
 
-void Session::chooseUsbBoard() {
-    const UsbBoardList list = ListUsbBoards(match());
-    if (!list.error.empty())
-        throw CommandError(kFailure, "no KORVA726EVAL board can be reached: " + list.error);
-    const std::optional<std::string> id =
-        options_.device.empty() ? std::nullopt : std::optional(options_.device);
-    const UsbBoardChoice choice = ChooseUsbBoard(list.boards, id, match_);
-    if (!choice.index) throw CommandError(kFailure, choice.error);
-    const UsbBoard& chosen = list.boards[*choice.index];
-    if (!chosen.accessible) throw CommandError(kFailure, LibusbLayer::permissionNotice(match_));
-    usb_->openOnly(chosen.bus, chosen.address);
+BoardChoice Session::boards() {
+    match(); // bad identifiers in Config.ini are worth a word where USB boards are looked for
+    BoardSelection listing = selection();
+    listing.capture.clear();
+    BoardConnection probe(listing);
+    BoardChoice choice = probe.choose();
+    if (choice.problem == BoardChoice::Problem::UsbUnavailable)
+        throw CommandError(kFailure, "the USB devices cannot be listed: " + choice.message);
+    return choice;
 }
 
 Board& Session::board() {
-    if (board_) return *board_;
-    if (usb_) chooseUsbBoard();
-    const Status s = layer_->init(&driver_, match_, MakeEventTable(*layer_, context_));
+    if (opened_) return connection_->board();
+    if (!options_.simulate) match();
+    const BoardChoice choice = connection_->choose();
+    if (!choice.ok()) throw CommandError(kFailure, choice.message);
+    const Status s = connection_->open();
     if (s != status::Success)
-        throw CommandError(kFailure, "USB cannot be used: " + Stat2Str(*layer_, s));
-    if (context_.handle.load() == 0)
-        throw CommandError(kFailure, notice_.empty() ? "the board could not be opened" : notice_);
-    link_ = std::make_unique<CommandLink>(*layer_, context_, sink_);
-    board_ = std::make_unique<Board>(*link_);
-    return *board_;
+        throw CommandError(kFailure, "USB cannot be used: " + Stat2Str(connection_->layer(), s));
+    if (!connection_->attached()) {
+        const std::string notice = connection_->boardNotice();
+        throw CommandError(kFailure, notice.empty() ? "the board could not be opened" : notice);
+    }
+    opened_ = true;
+    return connection_->board();
 }
 
 void Session::check(const std::string& what) const {
     if (!sink_.failed()) return;
     // The link knows which operation failed and why; without that detail (the board was
     // not there at all) the sink's own text says so.
-    const auto failure = link_ ? link_->lastFailure() : std::nullopt;
+    const auto failure = opened_ ? connection_->link().lastFailure() : std::nullopt;
     throw CommandError(kFailure, what + ": " + (failure ? Describe(*failure) : sink_.message()));
 }
 

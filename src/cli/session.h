@@ -1,18 +1,14 @@
-// The board the command-line tool talks to: the simulated board or the one USB board
-// chosen by --device, behind the optional pcap capture, with the link and the board
-// commands on top. The board is opened on first use, so that a command refused for its
-// arguments never reaches USB.
+// The board the command-line tool talks to, on the board connection every front end
+// uses: the simulated board or the one USB board chosen by --device, behind the optional
+// pcap capture. The board is opened on first use, so that a command refused for its
+// arguments never reaches USB; a stop signal stops it before its next exchange.
 #pragma once
 
 #include "cli_error_sink.h"
 #include "stop.h"
 
-#include "device/board.h"
-#include "device/capture_layer.h"
-#include "device/libusb_boards.h"
-#include "device/libusb_layer.h"
+#include "device/board_connection.h"
 
-#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -57,29 +53,23 @@ class Session {
     bool simulated() const { return options_.simulate; }
     // The identifiers a USB board is matched by (warning once about bad ones in Config.ini).
     const MatchEntry& match();
+    // The boards present and the one a command without --device would use (none when
+    // there are several or none). Throws CommandError (2) when USB cannot be used.
+    BoardChoice boards();
     // Config.ini [Flags] Test: dump files name every register.
     bool hiddenModesShown() const { return hiddenModes_; }
 
   private:
     void readConfig();
-    void chooseUsbBoard();
+    BoardSelection selection() const;
 
     const SessionOptions& options_;
     MatchEntry match_;
     std::vector<std::string> matchProblems_; // not yet said
     bool hiddenModes_ = false;
-    std::unique_ptr<UsbLayer> base_;
-    LibusbLayer* usb_ = nullptr;             // base_ when it is the real board's layer
-    std::atomic<bool> captureFailed_{false}; // before capture_: its last notice may set it
-    std::unique_ptr<CaptureLayer> capture_;
-    std::unique_ptr<StoppableLayer> stoppable_;
-    UsbLayer* layer_ = nullptr; // the top of the stack
-    DeviceContext context_;
+    std::unique_ptr<BoardConnection> connection_;
     CliErrorSink sink_;
-    std::unique_ptr<CommandLink> link_;
-    std::unique_ptr<Board> board_;
-    DriverHandle driver_ = 0;
-    std::string notice_; // what the layer said when it could not open the board
+    bool opened_ = false;
 };
 
 } // namespace korva::cli

@@ -61,21 +61,4 @@ std::string StoppedText(const Stopped& stopped) {
     return text;
 }
 
-Status StoppableLayer::transferBulk(DeviceHandle device, std::uint32_t pipe, std::uint32_t readFlag,
-                                    std::uint32_t options, std::uint8_t* buffer, std::uint32_t size,
-                                    std::uint32_t* transferred, std::uint32_t timeoutMs) {
-    if (readFlag == 0) ThrowIfStopped();
-    return inner_.transferBulk(device, pipe, readFlag, options, buffer, size, transferred,
-                               timeoutMs);
-}
-
-Status StoppableLayer::transfer(DeviceHandle device, std::uint32_t pipe, std::uint32_t readFlag,
-                                std::uint32_t options, std::uint8_t* buffer, std::uint32_t size,
-                                std::uint32_t* transferred, const std::uint8_t setup[8],
-                                std::uint32_t timeoutMs) {
-    if (readFlag == 0) ThrowIfStopped();
-    return inner_.transfer(device, pipe, readFlag, options, buffer, size, transferred, setup,
-                           timeoutMs);
-}
-
 } // namespace korva::cli

@@ -64,15 +64,31 @@ BoardConnection::BoardConnection(BoardSelection selection)
     context_.interfaceNumber = 0;
     context_.alternateSetting = 0;
     if (sim_) chosen_.simulated = true;
-    top_->onNotice = [this](const std::string& text) {
-        if (onNotice) onNotice(text);
+    // The capture passes its board's notices on as its own: the board's are taken first.
+    if (capture_)
+        capture_->onNotice = [this](const std::string& text) {
+            captureFailed_ = true;
+            if (onNotice) onNotice(Notice::Capture, text);
+        };
+    base_->onNotice = [this](const std::string& text) {
+        {
+            std::lock_guard lock(m_);
+            boardNotice_ = text;
+        }
+        if (onNotice) onNotice(Notice::Board, text);
     };
     if (usb_) usb_->setBoardFilter([this](const UsbBoard& b) { return accept(b); });
 }
 
 BoardConnection::~BoardConnection() {
     close();
-    top_->onNotice = nullptr;
+    capture_.reset(); // writes out its last records; its notices may still come
+    base_->onNotice = nullptr;
+}
+
+std::string BoardConnection::boardNotice() const {
+    std::lock_guard lock(m_);
+    return boardNotice_;
 }
 
 UsbBoardList BoardConnection::List(const MatchEntry& match) {
@@ -110,6 +126,7 @@ BoardChoice BoardConnection::choose() {
             choice.problem = Problem::Several;
         return choice;
     }
+    choice.chosen = picked.index;
     const UsbBoard& board = choice.boards[*picked.index];
     if (!board.accessible) {
         choice.problem = Problem::NotAccessible;

@@ -15,6 +15,7 @@
 #include "device/board.h"
 #include "device/libusb_boards.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,9 @@ struct BoardChoice {
     Problem problem = Problem::None;
     std::string message;          // one line that says why, the boards named
     std::vector<UsbBoard> boards; // the boards present (for a chooser)
+    // The board of `boards` the selection names (or the only one), even when it may not be
+    // opened; none when there are several or none.
+    std::optional<std::size_t> chosen;
     bool ok() const { return problem == Problem::None; }
 };
 
@@ -101,9 +105,15 @@ class BoardConnection {
     // Where the link reports failures: the front end's error reporter. Until one is set a
     // failure halts the link and is told to nobody.
     void setErrorSink(ErrorSink& sink);
-    // Notices of the layers, in plain words (a board that may not be opened, a capture
-    // file that could not be written). May be called from the layer's own thread.
-    std::function<void(const std::string&)> onNotice;
+    // Notices of the layers, in plain words: the board's (it may not be opened for lack of
+    // permission) and the capture's (its file could not be written). May be called from a
+    // layer's own thread.
+    enum class Notice { Board, Capture };
+    std::function<void(Notice, const std::string&)> onNotice;
+    // The board's last notice: why it could not be opened, when it could not.
+    std::string boardNotice() const;
+    // A capture was asked for and could not be written whole (its notice was given).
+    bool captureFailed() const { return captureFailed_.load(); }
     // Attach and detach of the chosen board.
     EventHandler onEvent;
 
@@ -158,6 +168,8 @@ class BoardConnection {
 
     mutable std::mutex m_;
     BoardIdentity chosen_; // the board, once chosen or first attached
+    std::string boardNotice_;
+    std::atomic<bool> captureFailed_{false};
 };
 
 } // namespace korva

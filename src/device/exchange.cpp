@@ -99,6 +99,7 @@ Status CommandLink::CheckDevice(DeviceInfo* info) {
 
 Status CommandLink::Bulk(std::uint32_t pipe, bool read, std::uint8_t* buffer, std::uint32_t size) {
     if (halted_) return status::Interrupted;
+    if (guard_ && !read) guard_();
     std::uint32_t transferred = 0;
     return layer_.transferBulk(context_.handle.load(), pipe, read ? kReadFlag : 0, 0, buffer, size,
                                &transferred, kTransferTimeoutMs);
@@ -111,7 +112,6 @@ Status CommandLink::Stream(std::uint32_t pipe, const std::uint8_t* data, std::ui
     return layer_.streamBulk(context_.handle.load(), pipe, data, size, packetSize, report,
                              kTransferTimeoutMs, nullptr);
 }
-
 
 void CommandLink::fail(CheckStyle style, LinkFailure failure) {
     switch (style) {
@@ -138,6 +138,7 @@ ExchangeResult CommandLink::ExchangeCommand(std::initializer_list<std::uint8_t> 
 
 ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle style,
                                             bool clearBeforeRead, const ExchangeUse& use) {
+    if (guard_) guard_();
     bool sent = false;
     ExchangeResult result = exchange(packet, style, clearBeforeRead, use, sent);
     if (sent && observer_) observer_->exchanged(packet, result);
@@ -207,6 +208,7 @@ void CommandLink::pipeTransfer(PipeTransferRecord& record, bool read) {
     const char* name = read ? "ReadPipe" : "WritePipe";
     const char* failed = read ? "Read Pipe failed" : "Write Pipe failed";
     if (halted_) return;
+    if (guard_ && !read) guard_();
     const DeviceHandle handle = context_.handle.load();
     DeviceInfo info;
     Status s = layer_.getDeviceInfo(handle, &info);

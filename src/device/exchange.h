@@ -138,6 +138,10 @@ class CommandLink {
     DeviceContext& context() { return context_; }
     // One observer at most; null for none.
     void setObserver(ExchangeObserver* observer) { observer_ = observer; }
+    // Runs before each exchange, and before each write on a pipe, starts: a front end that
+    // is being stopped (a signal) throws from it, so that nothing more goes out and no
+    // exchange is left half done. Empty for none.
+    void setGuard(std::function<void()> guard) { guard_ = std::move(guard); }
 
   private:
     ExchangeResult exchange(const Packet& packet, CheckStyle style, bool clearBeforeRead,
@@ -151,6 +155,7 @@ class CommandLink {
     bool halted_ = false;
     std::optional<LinkFailure> lastFailure_;
     ExchangeObserver* observer_ = nullptr;
+    std::function<void()> guard_;
 };
 
 } // namespace korva

@@ -2,8 +2,10 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 namespace korva {
 namespace {
@@ -71,6 +73,10 @@ UsbBoardList ListUsbBoards(const MatchEntry& match) {
     }
     libusb_free_device_list(list, 1);
     libusb_exit(ctx);
+    // In the order of the ports, whatever order libusb found them in.
+    std::sort(result.boards.begin(), result.boards.end(), [](const UsbBoard& a, const UsbBoard& b) {
+        return std::tie(a.bus, a.port, a.address) < std::tie(b.bus, b.port, b.address);
+    });
     return result;
 }
 

@@ -30,7 +30,7 @@ struct UsbBoardList {
     std::string error; // libusb could not be started or could not list the devices
 };
 
-// Every connected device with the match entry's identifiers, in libusb's order. Each is
+// Every connected device with the match entry's identifiers, by bus and port path. Each is
 // opened for a moment, to learn whether this user may open it and to read its serial
 // number; none is claimed.
 UsbBoardList ListUsbBoards(const MatchEntry& match);

@@ -61,12 +61,6 @@ std::string describeFailure(const std::optional<LinkFailure>& failure) {
 PyBoard::PyBoard(BoardSelection selection) {
     if (selection.simulate && !selection.device.empty())
         throw py::value_error("device chooses a USB board; it cannot go with simulate=True");
-    // The layer's notices come from its own thread, and may come after open() is done.
-    struct Notice {
-        std::mutex m;
-        std::string text;
-    };
-    const auto notice = std::make_shared<Notice>();
     const std::string denial = LibusbLayer::permissionNotice(selection.match);
     const char* errorClass = nullptr;
     std::string error;
@@ -74,10 +68,6 @@ PyBoard::PyBoard(BoardSelection selection) {
         py::gil_scoped_release nogil;
         connection_ = std::make_unique<BoardConnection>(std::move(selection));
         connection_->setErrorSink(sink_);
-        connection_->onNotice = [notice](const std::string& text) {
-            std::lock_guard lock(notice->m);
-            if (notice->text.empty()) notice->text = text;
-        };
         const BoardChoice choice = connection_->choose();
         if (!choice.ok()) {
             errorClass = classOfChoice(choice.problem);
@@ -97,11 +87,10 @@ PyBoard::PyBoard(BoardSelection selection) {
                 errorClass = "Error";
                 error = "USB cannot be used: " + Stat2Str(connection_->layer(), s);
             } else if (!connection_->attached()) {
-                // The layer says why (a permission it lacks) in its notice.
-                std::lock_guard lock(notice->m);
-                const bool denied = notice->text == denial;
-                errorClass = denied ? "BoardPermissionError" : "BoardNotFound";
-                error = notice->text.empty() ? "the board could not be opened" : notice->text;
+                // The board's notice says why (a permission it lacks).
+                const std::string notice = connection_->boardNotice();
+                errorClass = notice == denial ? "BoardPermissionError" : "BoardNotFound";
+                error = notice.empty() ? "the board could not be opened" : notice;
             }
         }
         if (errorClass)
