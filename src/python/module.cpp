@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace korva::python {
 namespace {
@@ -211,17 +212,32 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
             throw py::error_already_set();
         }
     }
-    std::error_code ec;
-    const std::uint64_t total = DataPacketCount(std::filesystem::file_size(path, ec));
-    const DataPipeResult r =
-        board.run("downloading " + (memory ? std::string("the bitstream") : text(source)),
-                  [&](BoardConnection& c) { return DownloadBitstreamFile(c.link(), path, {}); });
+    // After each block of packets, on this thread: the progress callback and any pending
+    // signal (Ctrl+C) run with the GIL; either one raising stops the download at that packet
+    // boundary, and the exception is raised once the board is free again.
+    std::optional<py::error_already_set> raised;
+    const auto step = [&](std::uint64_t sent, std::uint64_t total) {
+        py::gil_scoped_acquire gil;
+        try {
+            if (!progress.is_none()) progress(sent, total);
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        } catch (py::error_already_set& e) {
+            raised.emplace(std::move(e));
+            return false;
+        }
+        return true;
+    };
+    const DataPipeResult r = board.run(
+        "downloading " + (memory ? std::string("the bitstream") : text(source)),
+        [&](BoardConnection& c) { return DownloadBitstreamFile(c.link(), path, {}, nullptr, step); });
+    if (raised) {
+        raised->restore();
+        throw py::error_already_set();
+    }
     if (r.outcome == DataPipeResult::Outcome::FileProblem) {
         PyErr_SetString(PyExc_OSError, r.error.c_str());
         throw py::error_already_set();
     }
-    if (!progress.is_none()) progress(r.dataPackets, total);
-    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     return r.dataPackets;
 }
 
@@ -513,8 +529,10 @@ Switches the YPbPr-to-RGB colour space converter on or off (FPGA register 0x1b).
 
 Streams an FPGA bitstream (a file path, or bytes) to the board's configuration
 pipe, as korva726ctl download does, and returns the data packets sent (64 bytes
-each). progress(sent, total) is called on the calling thread with the data
-packets sent and their number.)doc")
+each). progress(sent, total) is called on the calling thread after each block of
+1024 data packets, with the packets sent so far and their number. Ctrl+C, or an
+exception raised by progress, stops the download at that packet boundary (the
+capture stays whole) and is raised here.)doc")
         .def(
             "close", [](const BoardObject& self) { self.board->close(); },
             "close() -> None\n\nCloses the board; again does nothing.")

@@ -1,10 +1,15 @@
 """One board, several Python threads: the GIL is free while the board is busy, and the
 calls never interleave on the wire."""
 
+import os
+import signal
 import threading
+import time
+
+import pytest
 
 import korva726
-from conftest import hex_bytes
+from conftest import bulk_records, hex_bytes
 
 
 def test_other_threads_run_during_a_download(board):
@@ -55,3 +60,35 @@ def test_calls_from_eight_threads_stay_whole(board):
             call = [hex_bytes(f"23{commands[0][1]:02X}{value:02X}"), hex_bytes(f"034C{commands[0][1]:02X}01")]
         assert commands[:len(call)] == call
         del commands[:len(call)]
+
+
+@pytest.mark.parametrize("stop", ["progress raises", "Ctrl+C"])
+def test_a_download_stops_at_a_packet_boundary_with_the_capture_whole(bench, stop):
+    bitstream = bytes(range(256)) * 16384  # 65,537 data packets, in blocks of 1024
+    calls = []
+
+    def progress(sent, total):
+        calls.append((sent, total))
+        if stop == "progress raises" and len(calls) == 2:
+            raise ValueError("enough")
+        time.sleep(0.002)  # room for the signal to land part-way
+
+    def interrupt():
+        while len(calls) < 3:
+            time.sleep(0.0005)
+        os.kill(os.getpid(), signal.SIGINT)
+
+    capture = bench / "c.pcap"
+    expected = ValueError if stop == "progress raises" else KeyboardInterrupt
+    with korva726.open(simulate=True, capture=str(capture)) as board:
+        if stop == "Ctrl+C":
+            threading.Thread(target=interrupt, daemon=True).start()
+        with pytest.raises(expected):
+            board.download(bitstream, progress=progress)
+        streamed = board._sim.streamed_bytes()
+    packets = len(calls) * 1024
+    assert calls[-1] == (packets, 65537) and streamed == packets * 64
+    data = [r for r in bulk_records(capture) if r[1] == 0x05]
+    # The start packet and every data packet sent: a submission and a completion each.
+    submitted = [d for t, _, d in data if t == "S"]
+    assert len(data) == 2 * len(submitted) and [len(d) for d in submitted] == [1] + [64] * packets
