@@ -1,12 +1,11 @@
-// The stack `korva726eval --simulate [--capture FILE]` builds: board operations, command
-// link, optionally a capture file, and the simulated board as the program leaves it.
+// The stack `korva726eval --simulate [--capture FILE]` builds, on the board connection:
+// board operations, command link, optionally a capture file, and the simulated board as
+// the program leaves it.
 #pragma once
 
-#include "device/board.h"
-#include "device/capture_layer.h"
+#include "device/board_connection.h"
 #include "device/sim_board.h"
 
-#include <memory>
 #include <string>
 
 namespace korva::bench {
@@ -16,23 +15,22 @@ struct NullSink : ErrorSink {
 };
 
 struct Stack {
-    SimBoard sim;
-    std::unique_ptr<CaptureLayer> capture;
-    DeviceContext ctx;
+    BoardConnection connection;
     NullSink sink;
-    std::unique_ptr<CommandLink> link;
-    std::unique_ptr<Board> board;
+    CommandLink* link = &connection.link();
+    Board* board = &connection.board();
+    SimBoard& sim = *connection.simulatedBoard();
 
-    explicit Stack(const std::string& capturePath = {}) {
-        UsbLayer* layer = &sim;
-        if (!capturePath.empty()) {
-            capture = std::make_unique<CaptureLayer>(sim, capturePath);
-            layer = capture.get();
-        }
-        link = std::make_unique<CommandLink>(*layer, ctx, sink);
-        board = std::make_unique<Board>(*link);
-        DriverHandle driver = 0;
-        layer->init(&driver, MatchEntry{}, MakeEventTable(*layer, ctx));
+    explicit Stack(const std::string& capturePath = {}) : connection(selection(capturePath)) {
+        connection.setErrorSink(sink);
+        connection.startCapture();
+        connection.open();
+    }
+    static BoardSelection selection(const std::string& capturePath) {
+        BoardSelection s;
+        s.simulate = true;
+        s.capture = capturePath;
+        return s;
     }
 };
 

@@ -1,24 +1,32 @@
-// The simulated board wired to a command link and the board commands, with a recording
-// error sink: the base of every test that talks to the board without a main window.
+// The simulated board on the board connection, with a recording error sink: the base of
+// every test that talks to the board without a main window.
 #pragma once
 
-#include "device/board.h"
+#include "device/board_connection.h"
 #include "device/sim_board.h"
 #include "support/recording_sink.h"
 
 namespace korva::test {
 
-struct BoardRig {
-    SimBoard sim;
-    DeviceContext ctx;
-    RecordingSink sink;
-    CommandLink link{sim, ctx, sink};
-    Board board{link};
-    DriverHandle driver = 0;
+inline BoardSelection SimulatedBoard() {
+    BoardSelection selection;
+    selection.simulate = true;
+    return selection;
+}
 
-    explicit BoardRig(bool plugged = true) : sim(plugged) {
+struct BoardRig {
+    BoardConnection connection{SimulatedBoard()};
+    SimBoard& sim = *connection.simulatedBoard();
+    DeviceContext& ctx = connection.context();
+    RecordingSink sink;
+    CommandLink& link = connection.link();
+    Board& board = connection.board();
+
+    explicit BoardRig(bool plugged = true) {
+        if (!plugged) sim.unplug();
         sim.setLogging(true);
-        sim.init(&driver, MatchEntry{}, MakeEventTable(sim, ctx));
+        connection.setErrorSink(sink);
+        connection.open();
     }
     // The 64-byte packets written on the command pipe, in order.
     Packets sent() const { return sim.commandPackets(); }
