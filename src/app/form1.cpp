@@ -2,15 +2,15 @@
 
 #include "afe/widgets/dump_commands.h"
 #include "afe/widgets/register_panels.h"
+#include "config/ini_reader.h"
+#include "fpga/widgets/fpga_grid.h"
 #include "tools/widgets/about_box.h"
 #include "tools/widgets/debug_controls.h"
-#include "fpga/widgets/fpga_grid.h"
 #include "ui/twips.h"
+#include "video/mode_table.h"
 #include "video/widgets/csc.h"
 #include "video/widgets/de_generator.h"
-#include "config/ini_reader.h"
 #include "video/widgets/mode_dialog.h"
-#include "video/mode_table.h"
 
 #include <QAction>
 #include <QApplication>
@@ -199,11 +199,17 @@ void Form1::CSC_Enable() {
 void Form1::CSC_Disable() {
     cscControl_->CSC_Disable();
 }
-QLineEdit* Form1::deBox(int which) {
-    return deGenerator_->box(which);
+bool Form1::setDeWindow(const DeWindow& window) {
+    return deGenerator_->setWindow(window);
 }
-void Form1::setRegisterBoxText(int index, const QString& text) {
-    if (QLineEdit* box = panels_->reg_KORVA726(index)) box->setText(text);
+DeWindow Form1::deWindow() const {
+    return deGenerator_->window();
+}
+RegisterView& Form1::registers() {
+    return *panels_;
+}
+void Form1::showConverter(bool on) {
+    cscControl_->showState(on);
 }
 const std::vector<std::string>& Form1::ModeLines() const {
     return dialog_->ModeLines();

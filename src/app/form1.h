@@ -69,16 +69,14 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     // Register panels (boxes, Read All, individual read/write, ganging).
     RegisterPanels& panels() { return *panels_; }
     QLineEdit* reg_KORVA726(int index) const;
-    void ReadAllRegisterButton_Click() override;
+    void ReadAllRegisterButton_Click();
 
     // Video mode setup.
     FpgaGrid& fpgaGrid() { return *grid_; }
     DeGenerator& deGenerator() { return *deGenerator_; }
     ModeDialog& dialog() { return *dialog_; }
-    void CSC_Enable() override;
-    void CSC_Disable() override;
-    QLineEdit* deBox(int which) override;
-    void setRegisterBoxText(int index, const QString& text) override;
+    void CSC_Enable();
+    void CSC_Disable();
     const std::vector<std::string>& ModeLines() const;
     void nVideoModeInput_Click();
 
@@ -89,6 +87,12 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     DumpCommands& dumpCommands() { return *dump_; }
     DebugControls& debugControls() { return *debug_; }
     AboutBox* about() const;
+
+    // What the mode dialog reaches of the window.
+    [[nodiscard]] bool setDeWindow(const DeWindow& window) override;
+    DeWindow deWindow() const override;
+    RegisterView& registers() override;
+    void showConverter(bool on) override;
 
     Board& board() override { return board_; }
     CommandLink& link() { return link_; }

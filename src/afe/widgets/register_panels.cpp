@@ -249,15 +249,21 @@ QLabel* RegisterPanels::KORVA726_Label(int index) const {
     return it == labels_.end() ? nullptr : it->second;
 }
 
-void RegisterPanels::ReadAllRegisterButton_Click() {
+std::string RegisterPanels::boxText(int address) const {
+    const QLineEdit* box = reg_KORVA726(address);
+    return box ? box->text().toStdString() : std::string();
+}
+
+bool RegisterPanels::readAll() {
     const auto values = ReadAllAfeRegisters(board_);
-    if (!values) return; // the read failed: keep what the boxes showed
+    if (!values) return false; // the read failed: keep what the boxes showed
     ProgressPacer pacer(progress_);
     for (int a = 0; a < kAfeRegisterCount; ++a) {
         showValue(a, (*values)[static_cast<std::size_t>(a)]);
-        if (a <= 63) pacer.setValue(a * 100 / 63);
+        if (a < kMaxBurstRead) pacer.setValue(a * 100 / (kMaxBurstRead - 1));
     }
     pacer.setValue(0);
+    return true;
 }
 
 std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
@@ -269,7 +275,6 @@ std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
 }
 
 void RegisterPanels::KeyUp(int index, int key) {
-    if (board_.link().halted()) return;
     const int step = stepOf(key);
     if (step != 0) {
         QString text = boxes_[index]->text();
@@ -290,10 +295,10 @@ void RegisterPanels::showValue(int address, std::uint8_t value) {
     const QString text = QString::fromStdString(HexByte(value));
     boxes_[address]->setText(text);
     if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(text);
+    fromBoard_.insert(address);
 }
 
 void RegisterPanels::writeBox(int index) {
-    if (board_.link().halted()) return;
     const QString valueText =
         QString::fromStdString(std::string(ValueText(boxes_[index]->text().toStdString())));
     if (gangGain_->isChecked() && index >= 6 && index <= 8) {
@@ -362,6 +367,7 @@ void RegisterPanels::WriteRegCommand_Click() {
     }
     if (!board_.WriteByte_AFE(*address, *value)) return;
     boxes_[*address]->setText(dataBox_->text());
+    fromBoard_.insert(*address);
 }
 
 } // namespace korva

@@ -6,6 +6,7 @@
 #include "afe/register_map.h"
 #include "device/board.h"
 #include "ui/prompts.h"
+#include "ui/register_views.h"
 
 #include <QLineEdit>
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <QString>
 #include <map>
 #include <optional>
+#include <set>
 
 class QCheckBox;
 class QTimer;
@@ -59,7 +61,7 @@ class RegisterBox : public QLineEdit {
     QTimer* releaseTimer_ = nullptr;
 };
 
-class RegisterPanels : public QObject {
+class RegisterPanels : public QObject, public RegisterView {
     Q_OBJECT
   public:
     // Builds the boxes on the two register frames and the register controls of the
@@ -77,7 +79,7 @@ class RegisterPanels : public QObject {
     QLineEdit* DataBox() const { return dataBox_; }
 
     // Reads all 66 registers in two bursts into the boxes and their mirrors.
-    void ReadAllRegisterButton_Click();
+    void ReadAllRegisterButton_Click() { (void)readAll(); }
     // Steps hex text A by n modulo 256 (A is updated too); nothing for non-hex text.
     static std::optional<QString> AddHexString(QString& A, int n);
     // Key release in a register box: step, wait 0.5 s for other keys, write, read back.
@@ -90,16 +92,22 @@ class RegisterPanels : public QObject {
     // The delay between a (non-stepping) key release and its write.
     static constexpr int kWriteDelayMs = 500;
 
+    // RegisterView: the boxes' texts, values shown without a write, and Read All.
+    std::string boxText(int address) const override;
+    bool neverRead(int address) const override { return !fromBoard_.count(address); }
+    // Shows a register's value in its box and in its mirror box.
+    void showValue(int address, std::uint8_t value) override;
+    [[nodiscard]] bool readAll() override;
+
   private:
     void writeBox(int index);
     void writeGanged(Gang group, const QString& value);
-    // Shows a register's value in its box and in its mirror box.
-    void showValue(int address, std::uint8_t value);
 
     Board& board_;
     Prompts& prompts_;
     std::map<int, RegisterBox*> boxes_;
     std::map<int, QLabel*> labels_;
+    std::set<int> fromBoard_; // registers whose boxes have shown a value from the board
     QCheckBox* gangGain_ = nullptr;
     QCheckBox* gangOffset_ = nullptr;
     QPushButton* readAll_ = nullptr;
