@@ -175,14 +175,9 @@ void Form1::buildTabs() {
 
     buildBottomStrip(central);
 
-    auto boxText = [this](int index) {
-        QLineEdit* box = panels_->reg_KORVA726(index);
-        return box ? box->text() : QString();
-    };
-    dump_ = std::make_unique<DumpCommands>(
-        board_, prompts_, this, panels_->ProgressBar1(), boxText,
-        [this] { return hiddenModesShown_; }, [this] { ReadAllRegisterButton_Click(); });
-    debug_ = new DebugControls(board_, prompts_, pages_[3], pages_[5], boxText, downloadFpga_,
+    dump_ =
+        std::make_unique<DumpCommands>(board_, prompts_, this, panels_->ProgressBar1(), *panels_);
+    debug_ = new DebugControls(board_, prompts_, pages_[3], pages_[5], *panels_, downloadFpga_,
                                command1_, options_.workingDir, this);
 }
 
@@ -282,7 +277,7 @@ void Form1::buildMenus() {
 }
 
 void Form1::nFileSaveRegisterAs_Click() {
-    dump_->Save();
+    dump_->Save(hiddenModesShown_);
 }
 void Form1::nFileLoadRegisterFrom_Click() {
     dump_->Load();

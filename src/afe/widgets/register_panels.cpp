@@ -301,17 +301,19 @@ void RegisterPanels::showValue(int address, std::uint8_t value) {
 void RegisterPanels::writeBox(int index) {
     const QString valueText =
         QString::fromStdString(std::string(ValueText(boxes_[index]->text().toStdString())));
-    if (gangGain_->isChecked() && index >= 6 && index <= 8) {
-        WriteGangedGain(valueText);
-        return;
-    }
-    if (gangOffset_->isChecked() && index >= 9 && index <= 11) {
-        WriteGangedOffset(valueText);
+    const int address = AddressOfBox(index);
+    // A box of a gang group whose check box is ticked writes the whole group (the mirror
+    // boxes belong to no group).
+    const Gang gang =
+        index == address ? AfeRegisters()[static_cast<std::size_t>(address)].gang : Gang::None;
+    if ((gang == Gang::Gain && gangGain_->isChecked()) ||
+        (gang == Gang::Offset && gangOffset_->isChecked())) {
+        writeGanged(gang, valueText);
         return;
     }
     const auto value = BoxValue(valueText.toStdString());
     if (!value) return; // no hex digit: the user gave no value, the register keeps its own
-    if (const auto done = WriteAfeRegister(board_, AddressOfBox(index), *value))
+    if (const auto done = WriteAfeRegister(board_, address, *value))
         showValue(done->address, done->readBack);
 }
 

@@ -8,7 +8,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,18 +17,19 @@ class QWidget;
 
 namespace korva {
 
+class RegisterView;
+
 class DebugControls : public QObject {
     Q_OBJECT
   public:
-    // Builds the controls onto the two pages. registerBoxText(k) is the text of AFE
-    // register box k. downloadFpgaButton and command1Button are the hidden buttons of the
-    // User Registers frame (either may be null). workingDir is where the bitstream and the
+    // Builds the controls onto the two pages. `registers` gives the AFE register boxes'
+    // texts that WriteBurst sends. downloadFpgaButton and command1Button are the hidden buttons of
+    // the User Registers frame (either may be null). workingDir is where the bitstream and the
     // probe file are looked up ("" = the current directory). The pages own the controls;
     // the object itself belongs to `parent` (or to the caller when none is given).
     DebugControls(Board& board, Prompts& prompts, QWidget* debug1Page, QWidget* debug3Page,
-                  std::function<QString(int boxIndex)> registerBoxText,
-                  QPushButton* downloadFpgaButton, QPushButton* command1Button,
-                  QString workingDir = {}, QObject* parent = nullptr);
+                  const RegisterView& registers, QPushButton* downloadFpgaButton,
+                  QPushButton* command1Button, QString workingDir = {}, QObject* parent = nullptr);
 
     // Handlers, callable directly.
     void WritePORTA_CMD_Click();
@@ -59,7 +59,7 @@ class DebugControls : public QObject {
     Prompts& prompts_;
     QWidget* debug1_;
     QWidget* debug3_;
-    std::function<QString(int)> registerBoxText_;
+    const RegisterView& registers_;
     QPushButton* downloadFpga_;
     QString workingDir_;
 

@@ -32,11 +32,16 @@ struct Panels : ::testing::Test {
 
 } // namespace
 
+// Until then no box shows a register's value, and the register view says so.
 TEST_F(Panels, ReadAllUsesTwoBurstsAndFillsEveryBoxAndMirror) {
+    for (int a = 0; a <= 0x41; ++a)
+        EXPECT_TRUE(panels().neverRead(a)) << a;
     QTest::mouseClick(panels().ReadAllRegisterButton(), Qt::LeftButton);
     EXPECT_EQ(r.sent(), hexPackets("034C0040 034C4002"));
     for (int a = 0; a <= 0x41; ++a)
-        EXPECT_EQ(box(a)->text(), QString::fromStdString(HexByte(r.sim.afe(a)))) << a;
+        EXPECT_TRUE(box(a)->text() == QString::fromStdString(HexByte(r.sim.afe(a))) &&
+                    !panels().neverRead(a))
+            << a;
     for (int a : {0x22, 0x23, 0x25}) // and the second boxes of these registers
         EXPECT_EQ(box(a + 88)->text(), box(a)->text()) << a;
     // A read that fails in its second burst shows nothing of the first.

@@ -3,6 +3,7 @@
 #include "support/fake_prompts.h"
 #include "support/hex_packets.h"
 #include "tools/widgets/debug_controls.h"
+#include "ui/register_views.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -15,16 +16,24 @@ using namespace korva;
 
 namespace {
 
+// The register boxes as the controls read them.
+struct Boxes : RegisterView {
+    std::array<std::string, 66> texts;
+    std::string boxText(int a) const override { return texts.at(a); }
+    bool neverRead(int) const override { return false; }
+    void showValue(int, std::uint8_t) override {}
+    bool readAll() override { return true; }
+};
+
 struct Rig : test::BoardRig {
     QTemporaryDir dir;
     test::FakePrompts prompts;
     QWidget debug1, debug3, frame5;
     QPushButton* downloadFpga = new QPushButton("DownloadFPGA", &frame5);
     QPushButton* command1 = new QPushButton("WipeEEPROM", &frame5);
-    std::array<QString, 66> boxes;
-    DebugControls controls{
-        board,        prompts,  &debug1,   &debug3, [this](int k) { return boxes.at(k); },
-        downloadFpga, command1, dir.path()};
+    Boxes boxes;
+    DebugControls controls{board, prompts,      &debug1,  &debug3,
+                           boxes, downloadFpga, command1, dir.path()};
 
     explicit Rig(bool plugged = true) : BoardRig(plugged) {
         downloadFpga->hide(), frame5.show(), debug1.show(), debug3.show();
@@ -68,7 +77,7 @@ TEST(DebugControls, PortBoxesFilterAndButtonsSendTheirPacketsOrSayWhyNot) {
                   {A, "256", "ReadAFE", "", "\"256\" is not a register address", "0"},
                   {A, "-1", "ReadAFE", "", "\"-1\"", "0"}};
     r.sim.setAfe(0x10, 0xE6);
-    r.boxes[0x08] = "", r.boxes[0x00] = "5", r.boxes[0x01] = "3C";
+    r.boxes.texts[0x08] = "", r.boxes.texts[0x00] = "5", r.boxes.texts[0x01] = "3C";
     for (const auto& [box, text, button, sent, message, afe] : rows) {
         SCOPED_TRACE(std::string(button) + " " + (text ? text : ""));
         r.sim.clearLog(), r.prompts.messages.clear();
