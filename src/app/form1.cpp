@@ -156,7 +156,8 @@ void Form1::buildTabs() {
     frame5_ = frame(pages_[0], "Frame5", 5610);
     frame1_ = frame(pages_[1], "Frame1", 5400);
 
-    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this);
+    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this,
+                                 options_.registerWriteDelay.value_or(RegisterPanels::kWriteDelay));
 
     // The DE generator shows its register bytes in the FPGA grid and re-reads it.
     grid_ = new FpgaGrid(board_, prompts_, pages_[4]);

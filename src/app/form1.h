@@ -10,8 +10,10 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,9 @@ struct Form1Options {
     QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
     MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini at load
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
+    // The register boxes' delay between a key release and its write (empty: the 0.5 s of
+    // the panels; tests shorten it).
+    std::optional<std::chrono::milliseconds> registerWriteDelay;
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.
     std::function<void()> endProgram;

@@ -144,8 +144,9 @@ void RegisterBox::focusInEvent(QFocusEvent* event) {
 }
 
 RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame,
-                               QWidget* testFrame, QWidget* strip, QObject* parent)
-    : QObject(parent), board_(board), prompts_(prompts) {
+                               QWidget* testFrame, QWidget* strip, QObject* parent,
+                               std::chrono::milliseconds writeDelay)
+    : QObject(parent), board_(board), prompts_(prompts), writeDelay_(writeDelay) {
     // Where each box stands: frame, left edge and top, in twips.
     auto place = [&](int index, QWidget* frame, int left, int top) {
         auto* box = new RegisterBox(index, frame);
@@ -286,7 +287,7 @@ void RegisterPanels::KeyUp(int index, int key) {
     // Let other keys and boxes be handled while this release waits; the write then takes
     // the box's text as it stands.
     QPointer<RegisterBox> box = boxes_[index];
-    QTimer::singleShot(kWriteDelayMs, this, [this, box, index] {
+    QTimer::singleShot(writeDelay_, this, [this, box, index] {
         if (box) writeBox(index);
     });
 }

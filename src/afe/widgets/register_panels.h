@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <set>
@@ -64,10 +65,15 @@ class RegisterBox : public QLineEdit {
 class RegisterPanels : public QObject, public RegisterView {
     Q_OBJECT
   public:
+    // The delay between a (non-stepping) key release and its write.
+    static constexpr std::chrono::milliseconds kWriteDelay{500};
+
     // Builds the boxes on the two register frames and the register controls of the
-    // bottom strip (positions in the strip's coordinates).
+    // bottom strip (positions in the strip's coordinates). `writeDelay`: the delay after a
+    // key release (tests shorten it).
     RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame, QWidget* testFrame,
-                   QWidget* strip, QObject* parent = nullptr);
+                   QWidget* strip, QObject* parent = nullptr,
+                   std::chrono::milliseconds writeDelay = kWriteDelay);
 
     QLineEdit* reg_KORVA726(int index) const;
     QLabel* KORVA726_Label(int index) const;
@@ -89,9 +95,6 @@ class RegisterPanels : public QObject, public RegisterView {
     void ReadRegCommand_Click();
     void WriteRegCommand_Click();
 
-    // The delay between a (non-stepping) key release and its write.
-    static constexpr int kWriteDelayMs = 500;
-
     // RegisterView: the boxes' texts, values shown without a write, and Read All.
     std::string boxText(int address) const override;
     bool neverRead(int address) const override { return !fromBoard_.count(address); }
@@ -105,6 +108,7 @@ class RegisterPanels : public QObject, public RegisterView {
 
     Board& board_;
     Prompts& prompts_;
+    std::chrono::milliseconds writeDelay_;
     std::map<int, RegisterBox*> boxes_;
     std::map<int, QLabel*> labels_;
     std::set<int> fromBoard_; // registers whose boxes have shown a value from the board
