@@ -126,6 +126,9 @@ Form1::~Form1() {
     shutdownUsb();
 }
 
+const char* const Form1::kPageCaptions[kPages] = {
+    "User Registers", "Test Registers", "DE Generator", "Debug 1", "Debug 2", "Debug 3"};
+
 void Form1::buildTabs() {
     auto* central = new QWidget(this);
     central->setObjectName("Form1Client");
@@ -138,12 +141,20 @@ void Form1::buildTabs() {
     // A click on a tab gives the strip the keyboard focus, so that keys typed next reach
     // its key sequence rather than the box that had the focus before.
     tabs_->tabBar()->setFocusPolicy(Qt::StrongFocus);
-    const char* captions[] = {"User Registers", "Test Registers", "DE Generator",
-                              "Debug 1",        "Debug 2",        "Debug 3"};
-    for (int i = 0; i < 6; ++i) {
-        pages_[i] = new QWidget;
-        pages_[i]->setObjectName(QString("SSTab1Page%1").arg(i));
-        tabs_->addTab(pages_[i], captions[i]);
+    // The strip holds only the tabs the program shows: "User Registers" and "DE Generator",
+    // and "Test Registers" between them once the hidden modes are shown. The pages of the
+    // other tabs belong to no window until then ("Debug 1" to "Debug 3" for ever): no key,
+    // click or accessibility tool reaches them or anything on them.
+    for (int i = 0; i < kPages; ++i) {
+        auto* page = new QWidget;
+        page->setObjectName(QString("SSTab1Page%1").arg(i));
+        pages_[i] = page;
+        if (i == 0 || i == 2) {
+            tabs_->addTab(page, kPageCaptions[i]);
+        } else {
+            page->setFont(font()); // as it would inherit it in the window
+            offWindowPages_[static_cast<std::size_t>(i)].reset(page);
+        }
     }
 
     auto frame = [](QWidget* page, const char* name, int height) {
@@ -164,15 +175,18 @@ void Form1::buildTabs() {
     deGenerator_ = new DeGenerator(*grid_, board_, pages_[2]);
     deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
 
-    // Two buttons on the User Registers frame that start hidden.
+    // Two buttons on the User Registers frame that start hidden, and disabled while hidden:
+    // an accessibility tool could press them otherwise.
     command1_ = new QPushButton("WipeEEPROM", frame5_);
     command1_->setObjectName("Command1");
     command1_->setGeometry(twRect(2700, 180, 1335, 375));
-    command1_->hide();
     downloadFpga_ = new QPushButton("DownloadFPGA", frame5_);
     downloadFpga_->setObjectName("DownloadFPGA");
     downloadFpga_->setGeometry(twRect(2565, 4905, 1335, 375));
-    downloadFpga_->hide();
+    for (QPushButton* hidden : {command1_, downloadFpga_}) {
+        hidden->hide();
+        hidden->setEnabled(false);
+    }
 
     buildBottomStrip(central);
 
@@ -351,12 +365,8 @@ bool Form1::Form_Load() {
                              problemList(usb.problems));
     }
 
-    for (int i = 3; i <= 5; ++i) {
-        tabs_->setTabVisible(i, false);
-        tabs_->setTabEnabled(i, false);
-    }
-    tabs_->setTabVisible(1, hiddenModesShown_);
-    tabs_->setTabEnabled(1, hiddenModesShown_);
+    // The Debug tabs are never shown; Test Registers only with the flag.
+    if (hiddenModesShown_) showTestTab();
     tabs_->setCurrentIndex(0);
     LoadModeTable();
     return true;
@@ -377,9 +387,12 @@ void Form1::Form_Activate() {
 }
 
 void Form1::ShowHiddenModes() {
-    tabs_->setTabVisible(1, true);
-    tabs_->setTabEnabled(1, true);
+    showTestTab();
     hiddenModesShown_ = true;
+}
+
+void Form1::showTestTab() {
+    if (auto& page = offWindowPages_[1]) tabs_->insertTab(1, page.release(), kPageCaptions[1]);
 }
 
 void Form1::UnloadAllForms() {

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -121,6 +122,10 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void shutdownUsb();
     QString configPath() const;
     void tabStripKey(const QString& text);
+    void showTestTab(); // puts "Test Registers" in the strip (once)
+
+    static constexpr int kPages = 6;
+    static const char* const kPageCaptions[kPages];
 
     UsbLayer& layer_;
     Prompts& prompts_;
@@ -134,7 +139,9 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     QString tabKeyBuffer_;
     std::unique_ptr<QLockFile> instanceLock_;
     QTabWidget* tabs_ = nullptr;
-    QWidget* pages_[6] = {};
+    QWidget* pages_[kPages] = {};
+    // The pages of tabs not in the strip, which belong to no window.
+    std::array<std::unique_ptr<QWidget>, kPages> offWindowPages_;
     QWidget* frame5_ = nullptr;
     QWidget* frame1_ = nullptr;
     RegisterPanels* panels_ = nullptr;

@@ -6,6 +6,7 @@
 #include "tools/widgets/about_box.h"
 #include "tools/widgets/debug_controls.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +17,25 @@
 
 using namespace korva;
 using namespace korva::test;
+
+namespace {
+
+// The captions of the tabs in the strip, in order.
+QStringList strip(QTabWidget* tabs) {
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i)
+        captions << tabs->tabText(i);
+    return captions;
+}
+
+// What a screen reader finds in a window: every accessible object, depth first.
+void accessibleTree(QAccessibleInterface* at, std::vector<QAccessibleInterface*>& all) {
+    all.push_back(at);
+    for (int k = 0; k < at->childCount(); ++k)
+        if (QAccessibleInterface* child = at->child(k)) accessibleTree(child, all);
+}
+
+} // namespace
 
 // What the start makes of Config.ini, the mode table and the lock; each row on a fresh window.
 // The test flag shows the Test Registers tab. A bad identifier, a lock that cannot be
@@ -48,10 +68,9 @@ TEST(StartUp, SettingsFlagLockAndModeTable) {
         if (c.also == 'L') QDir().mkpath(lock);
         if (c.also == 'M') r.writeModeTable(damaged);
         ASSERT_TRUE(r.start());
-        QTabWidget* tabs = r.form->tabs();
-        EXPECT_EQ(std::tuple(tabs->isTabVisible(1), tabs->isTabEnabled(1),
-                             r.form->HiddenModesShown(), tabs->currentIndex()),
-                  std::tuple(c.shown, c.shown, c.shown, 0));
+        EXPECT_EQ(std::tuple(strip(r.form->tabs()).contains("Test Registers"),
+                             r.form->HiddenModesShown(), r.form->tabs()->currentIndex()),
+                  std::tuple(c.shown, c.shown, 0));
         ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
         const QString text = *c.message ? r.prompts.messages[0].text : "";
         EXPECT_TRUE(text.contains(c.message) && text.size() < 2000 && // and a lock, which
@@ -91,14 +110,77 @@ TEST(Keyboard, ShortcutsFromABoxAndTheKeySequenceOnTheTabStrip) {
               "Save RegistersLoad Registers");
     QTabWidget* tabs = r.form->tabs();
     QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
+    const QStringList before = strip(tabs);
     QTest::keyClicks(nullptr, "xyzMRK");
-    EXPECT_FALSE(tabs->isTabVisible(1));
+    EXPECT_EQ(strip(tabs), before);
     QTest::keyClicks(nullptr, "Q");
-    EXPECT_TRUE(tabs->isTabVisible(1) && tabs->isTabEnabled(1) && r.form->HiddenModesShown());
+    const QStringList after = strip(tabs);
+    EXPECT_TRUE(after.size() == before.size() + 1 && after[1] == "Test Registers" &&
+                r.form->HiddenModesShown());
     QTest::keyClicks(tabs->tabBar(), "mrkq"); // again: nothing further changes
-    EXPECT_TRUE(tabs->isTabVisible(1));
-    for (int t = 2; t < tabs->count(); ++t) // the debug tabs stay out of reach
-        EXPECT_EQ(tabs->isTabVisible(t) || tabs->isTabEnabled(t), t == 2) << t;
+    EXPECT_EQ(strip(tabs), after);
+}
+
+// A tab the program has not shown is out of reach, before and after "mrkq" shows Test
+// Registers: Ctrl+Tab and the strip's arrows visit the tabs shown only; a screen reader
+// finds those tabs only, and a Press shows each one's own page; nothing of a hidden tab's
+// page is in the window's tree, and no hidden control there does anything when pressed.
+TEST(Keyboard, HiddenTabsAndControlsAreOutOfReachOfKeysAndAssistiveTools) {
+    for (bool testShown : {false, true}) {
+        SCOPED_TRACE(testShown);
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        if (testShown) r.form->ShowHiddenModes();
+        QTabWidget* tabs = r.form->tabs();
+        const QStringList shown = strip(tabs);
+        EXPECT_EQ(shown.contains("Test Registers"), testShown);
+        QStringList reached;
+        tabs->tabBar()->setFocus();
+        for (int k = 0; k < 12; ++k) { // the arrows to the last tab, then Ctrl+Tab round
+            QTest::keyClick(tabs->tabBar(), k < 6 ? Qt::Key_Right : Qt::Key_Tab,
+                            k < 6 ? Qt::NoModifier : Qt::ControlModifier);
+            if (!reached.contains(tabs->tabText(tabs->currentIndex())))
+                reached << tabs->tabText(tabs->currentIndex());
+        }
+        QStringList expected = shown;
+        expected.sort(), reached.sort();
+        EXPECT_EQ(reached.join('|').toStdString(), expected.join('|').toStdString());
+
+        QAccessibleInterface* tabList = QAccessible::queryAccessibleInterface(tabs->tabBar());
+        QStringList listed;
+        for (int k = 0; k < tabList->childCount(); ++k) {
+            QAccessibleInterface* tab = tabList->child(k);
+            if (tab->role() != QAccessible::PageTab) continue;
+            listed << tab->text(QAccessible::Name);
+            tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            EXPECT_TRUE(tabs->tabText(tabs->currentIndex()) == listed.back() &&
+                        tabs->currentWidget()->isVisible());
+        }
+        EXPECT_EQ(listed.join('|').toStdString(), shown.join('|').toStdString());
+
+        tabs->setCurrentIndex(0);
+        r.sim.clearLog();
+        std::vector<QAccessibleInterface*> tree;
+        accessibleTree(QAccessible::queryAccessibleInterface(r.form.get()), tree);
+        QWidgetList hiddenPages; // the pages of the tabs not in the strip
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName().startsWith("SSTab1Page")) hiddenPages << w;
+        for (QAccessibleInterface* at : tree) {
+            auto* widget = qobject_cast<QWidget*>(at->object()); // not a menu's item
+            if (!widget) continue;
+            for (QWidget* page : hiddenPages)
+                EXPECT_FALSE(page->isAncestorOf(widget)) << page->objectName().toStdString();
+            QAccessibleActionInterface* actions = at->actionInterface();
+            if (!at->state().invisible || !actions) continue;
+            for (const QString& action : actions->actionNames())
+                if (action != QAccessibleActionInterface::setFocusAction())
+                    actions->doAction(action);
+        }
+        QTest::qWait(200); // pressed buttons click after a moment
+        EXPECT_TRUE(r.sim.log().empty());
+        for (QWidget* w : QApplication::topLevelWidgets())
+            EXPECT_TRUE(w == r.form.get() || !w->isVisible()) << w->objectName().toStdString();
+    }
 }
 
 // Closing the window, Exit, and Ctrl+X in a register box (which cuts nothing) end the program

@@ -286,7 +286,9 @@ void DebugControls::DownloadFPGA_Click() {
     const DataPipeResult r = DownloadBitstream(
         board_.link(), std::filesystem::path(QFile::encodeName(workingDir_).toStdString()),
         [shown](bool visible) {
-            if (shown) shown->setVisible(visible);
+            if (!shown) return;
+            shown->setVisible(visible);
+            shown->setEnabled(visible); // hidden, it is out of every tool's reach
         });
     if (r.outcome == DataPipeResult::Outcome::FileProblem) tell(QString::fromStdString(r.error));
 }
