@@ -116,6 +116,7 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
 
 void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
+    if (isReadOnly()) return; // a status box writes nothing
     // X11 sends a release with every auto-repeat of a held key: only the release of the
     // physical key steps and writes, once.
     if (event->isAutoRepeat() || !pressed_.contains(event->key())) return;
@@ -154,7 +155,12 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
         const int address = AddressOfBox(index);
         const auto& reg = AfeRegisters()[static_cast<std::size_t>(address)];
         box->setText(index == address ? reg.initialText : "");
-        if (reg.disabled) box->setEnabled(false);
+        // A status box shows what is read at the contrast of the others (a disabled box
+        // would grey it out); it takes neither the focus nor a key.
+        if (reg.readOnly) {
+            box->setReadOnly(true);
+            box->setFocusPolicy(Qt::NoFocus);
+        }
         auto* label = new QLabel(QString::fromStdString(CaptionOfBox(index)), frame);
         label->setObjectName(QString("KORVA726_Label_%1").arg(index));
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace korva;
 using namespace korva::test;
 
@@ -21,6 +24,26 @@ Packets wr(int a, int v, int times = 1) {
     while (times--)
         text += "23" + HexByte(a) + HexByte(v) + " 034C" + HexByte(a) + "01 ";
     return hexPackets(text);
+}
+
+// The contrast of a box's text against its background as drawn (WCAG's ratio, 1 to 21):
+// the background left of the centred text against the pixel that differs from it most.
+double drawnContrast(QWidget* box) {
+    const QImage image = box->grab().toImage();
+    auto luminance = [](QColor c) {
+        auto linear = [](double v) {
+            return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double background = luminance(image.pixelColor(3, image.height() / 2));
+    double text = background;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 3; x < image.width() - 3; ++x)
+            if (const double l = luminance(image.pixelColor(x, y));
+                std::abs(l - background) > std::abs(text - background))
+                text = l;
+    return (std::max(text, background) + 0.05) / (std::min(text, background) + 0.05);
 }
 
 struct Panels : ::testing::Test {
@@ -138,6 +161,25 @@ TEST_F(Panels, ReleasesWriteTheBoxTheirKeyWasPressedIn) {
         r.settle();
         EXPECT_TRUE(r.sent().empty()) << read;
     }
+}
+
+// The status boxes (0x00 to 0x02) show what was read as readably as the other boxes, and
+// take neither the focus nor a key: nothing is written from them.
+TEST_F(Panels, StatusBoxesAreDrawnReadableAndTakeNoInput) {
+    panels().ReadAllRegisterButton_Click();
+    r.sim.clearLog();
+    ASSERT_TRUE(r.activate());
+    const double ordinary = drawnContrast(box(3));
+    for (int a : {0, 1, 2}) {
+        const QString read = box(a)->text();
+        QTest::mouseClick(box(a), Qt::LeftButton);
+        QTest::keyClicks(box(a), "12");
+        QTest::keyClick(box(a), Qt::Key_Up);
+        r.settle();
+        EXPECT_TRUE(QApplication::focusWidget() != box(a) && box(a)->text() == read) << a;
+        EXPECT_GE(drawnContrast(box(a)), std::max(4.5, 0.9 * ordinary)) << a;
+    }
+    EXPECT_TRUE(r.sent().empty());
 }
 
 TEST_F(Panels, PastedTextPassesTheKeyFilter) {
