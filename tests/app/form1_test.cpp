@@ -1,6 +1,8 @@
 // The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg, the ways the
 // program ends, and the debug controls and About box in the window.
+#include "afe/widgets/register_panels.h"
 #include "device/capture_layer.h"
+#include "fpga/widgets/fpga_grid.h"
 #include "support/form_rig.h"
 #include "support/pcap_reader.h"
 #include "tools/widgets/about_box.h"
@@ -9,6 +11,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -181,6 +184,14 @@ TEST(Keyboard, HiddenTabsAndControlsAreOutOfReachOfKeysAndAssistiveTools) {
         for (QWidget* w : QApplication::topLevelWidgets())
             EXPECT_TRUE(w == r.form.get() || !w->isVisible()) << w->objectName().toStdString();
     }
+}
+
+// A screen reader names each progress bar.
+TEST(Keyboard, ProgressBarsHaveAccessibleNames) {
+    FormRig r;
+    for (QProgressBar* bar : {r.form->panels().ProgressBar1(), r.form->fpgaGrid().ProgressBar2()})
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name).isEmpty())
+            << bar->objectName().toStdString();
 }
 
 // Closing the window, Exit, and Ctrl+X in a register box (which cuts nothing) end the program

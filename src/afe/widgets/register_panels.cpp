@@ -215,6 +215,7 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
     connect(readAll_, &QPushButton::clicked, this, &RegisterPanels::ReadAllRegisterButton_Click);
     progress_ = new QProgressBar(strip);
     progress_->setObjectName("ProgressBar1");
+    progress_->setAccessibleName("Register transfer progress");
     progress_->setGeometry(twRect(90, 6705, 1815, 255));
     progress_->setRange(0, 100);
     progress_->setValue(0);

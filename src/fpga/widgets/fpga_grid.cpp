@@ -104,6 +104,7 @@ FpgaGrid::FpgaGrid(Board& board, Prompts& prompts, QWidget* parent)
                            twRect(480, below, 2295, 495));
     progress_ = new QProgressBar(this);
     progress_->setObjectName("ProgressBar2");
+    progress_->setAccessibleName("FPGA register read progress");
     progress_->setGeometry(twRect(480, below + 540, 2295, 255));
     progress_->setRange(0, 100);
     progress_->setValue(0);

@@ -88,6 +88,7 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
     // Typed text never becomes a list entry: entry i must stay mode line i.
     combo1_->setInsertPolicy(QComboBox::NoInsert);
     combo1_->setGeometry(twRect(90, 405, 2655, 315));
+    label1_->setBuddy(combo1_); // the list is announced by its label
 
     frame1_ = new QGroupBox("Select Input Connector", this);
     frame1_->setObjectName("Frame1");
@@ -138,11 +139,10 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
     okButton_ = new QPushButton("OK", this);
     okButton_->setObjectName("OKButton");
     okButton_->setGeometry(twRect(4725, 2655, 1215, 375));
-    // Enter in the mode field must not press a button behind the user's back.
-    for (QPushButton* b : {cancelButton_, okButton_}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    // OK is the default button: Return presses it, or the button that has the focus. In the
+    // mode field, Return first takes the name the field has completed; with a whole name
+    // there it presses OK, which programs that mode or refuses a text that names none.
+    okButton_->setDefault(true);
     connect(okButton_, &QPushButton::clicked, this, &ModeDialog::OKButton_Click);
     connect(cancelButton_, &QPushButton::clicked, this, &ModeDialog::CancelButton_Click);
 }

@@ -8,8 +8,11 @@
 #include "ui/register_views.h"
 #include "video/widgets/mode_dialog.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
@@ -108,7 +111,7 @@ TEST(ModeDialog, OkProgramsTheModeAndConnectorInOrderAndCancelSendsNothing) {
 // wrong, nothing sent, nothing called and the dialog still open. Cancel then shows entry 1
 // (entry 0 when it is the only one).
 TEST(ModeDialog, RefusesWithoutSendingAnything) {
-    // the modes, a text typed then Return (neither adds nor OKs), the warning, after Cancel
+    // the modes, a text typed then Return (nullptr: OK clicked), the warning, after Cancel
     const std::tuple<Lines, const char*, QString, QString> cases[] = {
         {kModes, "Mode Ax", "\"Mode Ax\" is not one of the listed", "Mode A"},
         {{}, nullptr, "No video mode is selected", ""},
@@ -118,9 +121,13 @@ TEST(ModeDialog, RefusesWithoutSendingAnything) {
     for (const auto& [modes, typed, why, after] : cases) {
         SCOPED_TRACE(why.toStdString());
         Rig r(modes);
-        if (typed) r.combo()->setEditText(""), QTest::keyClicks(r.combo()->lineEdit(), typed);
-        QTest::keyClick(r.combo()->lineEdit(), Qt::Key_Return);
-        r.click("OKButton");
+        if (typed) { // Return in the mode field presses OK
+            r.combo()->setEditText("");
+            QTest::keyClicks(r.combo()->lineEdit(), typed);
+            QTest::keyClick(r.combo()->lineEdit(), Qt::Key_Return);
+        } else {
+            r.click("OKButton");
+        }
         EXPECT_TRUE(r.sent().empty() && r.calls.isEmpty());
         EXPECT_TRUE(r.dialog.isVisible() && r.combo()->count() == int(modes.size()));
         ASSERT_EQ(r.prompts_.messages.size(), 1u);
@@ -130,4 +137,38 @@ TEST(ModeDialog, RefusesWithoutSendingAnything) {
         r.click("CancelButton");
         EXPECT_EQ(r.combo()->currentText(), after);
     }
+}
+
+// OK is the default button: Return presses the button with the focus, else OK. In the mode
+// field, Return first takes the name the field completes; with a whole name there it
+// presses OK. The mode list is announced by its label.
+TEST(ModeDialog, ReturnPressesTheFocusedButtonOrOkAndTheListHasItsLabel) {
+    // where Return goes (a mode typed into the field first), how often, whether OK ran
+    const std::tuple<const char*, const char*, int, bool> rows[] = {
+        {"OKButton", nullptr, 1, true}, {"CancelButton", nullptr, 1, false},
+        {"Combo1", "Mo", 1, false},     {"Combo1", "Mo", 2, true},
+        {"Combo1", "Mode A", 1, true},  {"AutoEnableCSC", nullptr, 1, true}};
+    for (const auto& [where, typed, returns, ok] : rows) {
+        SCOPED_TRACE(std::string(where) + " " + (typed ? typed : ""));
+        Rig r;
+        QApplication::setActiveWindow(&r.dialog); // the field completes with the focus only
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&r.dialog));
+        QWidget* target = r.dialog.findChild<QWidget*>(where);
+        target->setFocus();
+        if (typed) {
+            target = r.combo()->lineEdit();
+            r.combo()->setEditText("");
+            QTest::keyClicks(target, typed);
+        }
+        for (int i = 0; i < returns; ++i)
+            QTest::keyClick(target, Qt::Key_Return);
+        EXPECT_EQ(r.sent(), ok ? test::hexPackets(kModeA + "230500 2F1B01") : test::Packets{});
+        EXPECT_EQ(r.dialog.isVisible(), !ok && std::string(where) != "CancelButton");
+        EXPECT_TRUE(r.prompts_.messages.empty() && r.combo()->currentText() == "Mode A");
+    }
+    Rig r;
+    const auto labels =
+        QAccessible::queryAccessibleInterface(r.combo())->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0].first->object(), r.dialog.findChild<QLabel*>("Label1"));
 }
