@@ -211,6 +211,7 @@ std::unique_ptr<QMainWindow> bareWindow(const QSize& size, const std::vector<int
 // The kind of each widget of the program's window with every part built (the hidden
 // pages and the mode dialog included), for the bare window to hold as many of each.
 std::vector<int> programWidgetKinds(QSize* size) {
+    const QWidgetList before = QApplication::allWidgets();
     QTemporaryDir dir;
     StartedWindow w(dir);
     w.form->fpgaGrid();
@@ -218,7 +219,8 @@ std::vector<int> programWidgetKinds(QSize* size) {
     w.form->dialog();
     *size = w.form->size();
     std::vector<int> kinds;
-    for (QWidget* c : w.form->findChildren<QWidget*>()) {
+    for (QWidget* c : QApplication::allWidgets()) {
+        if (c == w.form.get() || before.contains(c)) continue;
         int k = 0;
         while (!kKinds[k].is(c))
             ++k;

@@ -99,6 +99,22 @@ QString lockProblem(const QString& path, QLockFile::LockError error) {
 
 } // namespace
 
+// The FPGA grid as the DE generator reaches it, built when first needed.
+class Form1::GridOnDemand : public FpgaRegisterView {
+  public:
+    explicit GridOnDemand(Form1& form) : form_(form) {}
+    std::optional<std::uint8_t> shownValue(int address) const override {
+        return form_.fpgaGrid().shownValue(address);
+    }
+    void showValue(int address, std::uint8_t value) override {
+        form_.fpgaGrid().showValue(address, value);
+    }
+    void readAll() override { form_.fpgaGrid().readAll(); }
+
+  private:
+    Form1& form_;
+};
+
 Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* parent)
     : QMainWindow(parent), layer_(layer), prompts_(prompts), options_(std::move(options)),
       link_(layer, context_, *this), board_(link_) {
@@ -144,18 +160,14 @@ void Form1::buildTabs() {
     // The strip holds only the tabs the program shows: "User Registers" and "DE Generator",
     // and "Test Registers" between them once the hidden modes are shown. The pages of the
     // other tabs belong to no window until then ("Debug 1" to "Debug 3" for ever): no key,
-    // click or accessibility tool reaches them or anything on them.
-    for (int i = 0; i < kPages; ++i) {
-        auto* page = new QWidget;
-        page->setObjectName(QString("SSTab1Page%1").arg(i));
-        pages_[i] = page;
-        if (i == 0 || i == 2) {
-            tabs_->addTab(page, kPageCaptions[i]);
-        } else {
-            page->setFont(font()); // as it would inherit it in the window
-            offWindowPages_[static_cast<std::size_t>(i)].reset(page);
-        }
+    // click or accessibility tool reaches them or anything on them. The Debug pages are
+    // built when first used.
+    for (int i : {0, 2}) {
+        pages_[i] = new QWidget;
+        pages_[i]->setObjectName(QString("SSTab1Page%1").arg(i));
+        tabs_->addTab(pages_[i], kPageCaptions[i]);
     }
+    offWindowPage(1);
 
     auto frame = [](QWidget* page, const char* name, int height) {
         auto* f = new QFrame(page);
@@ -171,8 +183,8 @@ void Form1::buildTabs() {
                                  options_.registerWriteDelay.value_or(RegisterPanels::kWriteDelay));
 
     // The DE generator shows its register bytes in the FPGA grid and re-reads it.
-    grid_ = new FpgaGrid(board_, prompts_, pages_[4]);
-    deGenerator_ = new DeGenerator(*grid_, board_, pages_[2]);
+    gridView_ = std::make_unique<GridOnDemand>(*this);
+    deGenerator_ = new DeGenerator(*gridView_, board_, pages_[2]);
     deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
 
     // Two buttons on the User Registers frame that start hidden, and disabled while hidden:
@@ -187,13 +199,45 @@ void Form1::buildTabs() {
         hidden->hide();
         hidden->setEnabled(false);
     }
+    connect(command1_, &QPushButton::clicked, this, [this] { debugControls().WipeEEPROM_Click(); });
+    connect(downloadFpga_, &QPushButton::clicked, this,
+            [this] { debugControls().DownloadFPGA_Click(); });
 
     buildBottomStrip(central);
 
     dump_ =
         std::make_unique<DumpCommands>(board_, prompts_, this, panels_->ProgressBar1(), *panels_);
-    debug_ = new DebugControls(board_, prompts_, pages_[3], pages_[5], *panels_, downloadFpga_,
-                               command1_, options_.workingDir, this);
+}
+
+QWidget* Form1::offWindowPage(int i) {
+    auto& page = offWindowPages_[static_cast<std::size_t>(i)];
+    if (!pages_[i]) {
+        page = std::make_unique<QWidget>();
+        page->setObjectName(QString("SSTab1Page%1").arg(i));
+        page->setFont(font()); // as it would inherit it in the window
+        pages_[i] = page.get();
+    }
+    return pages_[i];
+}
+
+FpgaGrid& Form1::fpgaGrid() {
+    if (!grid_) grid_ = new FpgaGrid(board_, prompts_, offWindowPage(4));
+    return *grid_;
+}
+
+DebugControls& Form1::debugControls() {
+    if (!debug_)
+        debug_ = new DebugControls(board_, prompts_, offWindowPage(3), offWindowPage(5), *panels_,
+                                   downloadFpga_, options_.workingDir, this);
+    return *debug_;
+}
+
+ModeDialog& Form1::dialog() {
+    if (!dialog_) {
+        dialog_ = new ModeDialog(*this, this);
+        dialog_->setModeLines(modeLines_);
+    }
+    return *dialog_;
 }
 
 void Form1::buildBottomStrip(QWidget* central) {
@@ -222,7 +266,7 @@ void Form1::showConverter(bool on) {
     cscControl_->showState(on);
 }
 const std::vector<std::string>& Form1::ModeLines() const {
-    return dialog_->ModeLines();
+    return modeLines_;
 }
 
 void Form1::LoadModeTable() {
@@ -246,12 +290,12 @@ void Form1::LoadModeTable() {
             problemList(table.problems);
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle, text);
     }
-    dialog_ = new ModeDialog(*this, this);
-    dialog_->setModeLines(table.lines);
+    // The dialog that lists them is built when first shown.
+    modeLines_ = std::move(table.lines);
 }
 
 void Form1::nVideoModeInput_Click() {
-    dialog_->show();
+    dialog().show();
     dialog_->raise();
     dialog_->activateWindow();
 }

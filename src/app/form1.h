@@ -78,9 +78,10 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void ReadAllRegisterButton_Click();
 
     // Video mode setup.
-    FpgaGrid& fpgaGrid() { return *grid_; }
+    // The grid, the debug controls and the mode dialog are built when first needed.
+    FpgaGrid& fpgaGrid();
     DeGenerator& deGenerator() { return *deGenerator_; }
-    ModeDialog& dialog() { return *dialog_; }
+    ModeDialog& dialog();
     void CSC_Enable();
     void CSC_Disable();
     const std::vector<std::string>& ModeLines() const;
@@ -91,7 +92,7 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void nFileLoadRegisterFrom_Click();
     void nFileAbout_Click();
     DumpCommands& dumpCommands() { return *dump_; }
-    DebugControls& debugControls() { return *debug_; }
+    DebugControls& debugControls();
     AboutBox* about() const;
 
     // What the mode dialog reaches of the window.
@@ -122,7 +123,9 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void shutdownUsb();
     QString configPath() const;
     void tabStripKey(const QString& text);
-    void showTestTab(); // puts "Test Registers" in the strip (once)
+    void showTestTab();            // puts "Test Registers" in the strip (once)
+    QWidget* offWindowPage(int i); // the page of a tab not in the strip, made when first asked
+    class GridOnDemand;
 
     static constexpr int kPages = 6;
     static const char* const kPageCaptions[kPages];
@@ -149,8 +152,10 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     QPushButton* command1_ = nullptr;
     QPushButton* downloadFpga_ = nullptr;
     FpgaGrid* grid_ = nullptr;
+    std::unique_ptr<GridOnDemand> gridView_;
     DeGenerator* deGenerator_ = nullptr;
     CscControl* cscControl_ = nullptr;
+    std::vector<std::string> modeLines_;
     ModeDialog* dialog_ = nullptr;
     std::unique_ptr<DumpCommands> dump_;
     DebugControls* debug_ = nullptr;

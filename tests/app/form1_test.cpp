@@ -4,6 +4,7 @@
 #include "device/capture_layer.h"
 #include "fpga/widgets/fpga_grid.h"
 #include "support/form_rig.h"
+#include "support/hex_packets.h"
 #include "support/pcap_reader.h"
 #include "tools/widgets/about_box.h"
 #include "tools/widgets/debug_controls.h"
@@ -277,15 +278,21 @@ TEST(FileDialogs, DescriptionPatternFilterBecomesQtNameFilters) {
     EXPECT_EQ(QtNameFilters("Images (*.png);;All (*)"), (QStringList{"Images (*.png)", "All (*)"}));
 }
 
-// In the window, the debug tab's Download FPGA takes the bitstream from the working folder,
-// and the About box from the menu, once closed, shows again on the next choice.
+// In the window, the hidden DownloadFPGA button takes the bitstream from the working folder
+// and stays shown after it; the hidden WipeEEPROM button wipes. The About box from the
+// menu, once closed, shows again on the next choice.
 TEST(ToolsInWindow, BitstreamOfTheWorkingFolderAndTheAboutBoxShownAgain) {
     FormRig r;
     ASSERT_TRUE(r.start());
     r.writeFile("fpga_top.bit", QByteArray(64, '\x5A'));
-    r.form->debugControls().DownloadFPGA_Click();
+    auto* download = r.form->findChild<QPushButton*>("DownloadFPGA");
+    emit download->clicked();
     EXPECT_EQ(r.sim.startPackets(), 1);
     EXPECT_EQ(r.sim.streamed().size(), 128u);
+    EXPECT_TRUE(download->isVisibleTo(r.form.get()) && download->isEnabled());
+    r.sim.clearLog();
+    emit r.form->findChild<QPushButton*>("Command1")->clicked();
+    EXPECT_EQ(r.sent(), hexPackets("80000000"));
     for (int i = 0; i < 2; ++i) {
         r.form->findChild<QAction*>("nFileAbout")->trigger();
         ASSERT_TRUE(r.form->about() && r.form->about()->isVisible());

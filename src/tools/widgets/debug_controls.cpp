@@ -42,17 +42,12 @@ QLineEdit* box(const char* name, const QString& text, int maxLength = 0) {
 
 DebugControls::DebugControls(Board& board, Prompts& prompts, QWidget* debug1Page,
                              QWidget* debug3Page, const RegisterView& registers,
-                             QPushButton* downloadFpgaButton, QPushButton* command1Button,
-                             QString workingDir, QObject* parent)
+                             QPushButton* downloadFpgaButton, QString workingDir, QObject* parent)
     : QObject(parent), board_(board), prompts_(prompts), debug1_(debug1Page), debug3_(debug3Page),
       registers_(registers), downloadFpga_(downloadFpgaButton), workingDir_(std::move(workingDir)) {
     setObjectName("DebugControls");
     if (debug1Page) buildDebug1(debug1Page);
     if (debug3Page) buildDebug3(debug3Page);
-    if (downloadFpgaButton)
-        connect(downloadFpgaButton, &QPushButton::clicked, this, [this] { DownloadFPGA_Click(); });
-    if (command1Button)
-        connect(command1Button, &QPushButton::clicked, this, [this] { WipeEEPROM_Click(); });
 }
 
 void DebugControls::buildDebug1(QWidget* page) {

@@ -23,13 +23,14 @@ class DebugControls : public QObject {
     Q_OBJECT
   public:
     // Builds the controls onto the two pages. `registers` gives the AFE register boxes'
-    // texts that WriteBurst sends. downloadFpgaButton and command1Button are the hidden buttons of
-    // the User Registers frame (either may be null). workingDir is where the bitstream and the
-    // probe file are looked up ("" = the current directory). The pages own the controls;
-    // the object itself belongs to `parent` (or to the caller when none is given).
+    // texts that WriteBurst sends. downloadFpgaButton is the hidden button of the User
+    // Registers frame that a download hides and shows (may be null). workingDir is where
+    // the bitstream and the probe file are looked up ("" = the current directory). The
+    // pages own the controls; the object itself belongs to `parent` (or to the caller when
+    // none is given).
     DebugControls(Board& board, Prompts& prompts, QWidget* debug1Page, QWidget* debug3Page,
                   const RegisterView& registers, QPushButton* downloadFpgaButton,
-                  QPushButton* command1Button, QString workingDir = {}, QObject* parent = nullptr);
+                  QString workingDir = {}, QObject* parent = nullptr);
 
     // Handlers, callable directly.
     void WritePORTA_CMD_Click();
