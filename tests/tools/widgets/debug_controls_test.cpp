@@ -16,22 +16,18 @@ using namespace korva;
 
 namespace {
 
-// The register boxes as the controls read them.
-struct Boxes : RegisterView {
-    std::array<std::string, 66> texts;
-    std::string boxText(int a) const override { return texts.at(a); }
-    bool neverRead(int) const override { return false; }
-    void showValue(int, std::uint8_t) override {}
-    bool readAll() override { return true; }
-};
-
-struct Rig : test::BoardRig {
+// The controls on a board, with the register boxes' texts they read.
+struct Rig : test::BoardRig, RegisterView {
     QTemporaryDir dir;
     test::FakePrompts prompts;
     QWidget debug1, debug3, frame5;
     QPushButton* downloadFpga = new QPushButton("DownloadFPGA", &frame5);
-    Boxes boxes;
-    DebugControls controls{board, prompts, &debug1, &debug3, boxes, downloadFpga, dir.path()};
+    std::array<std::string, 66> boxes;
+    DebugControls controls{board, prompts, &debug1, &debug3, *this, downloadFpga, dir.path()};
+    std::string boxText(int a) const override { return boxes.at(a); }
+    bool neverRead(int) const override { return false; }
+    void showValue(int, std::uint8_t) override {}
+    bool readAll() override { return true; }
 
     explicit Rig(bool plugged = true) : BoardRig(plugged) {
         downloadFpga->hide(), frame5.show(), debug1.show(), debug3.show();
@@ -75,7 +71,7 @@ TEST(DebugControls, PortBoxesFilterAndButtonsSendTheirPacketsOrSayWhyNot) {
                   {A, "256", "ReadAFE", "", "\"256\" is not a register address", "0"},
                   {A, "-1", "ReadAFE", "", "\"-1\"", "0"}};
     r.sim.setAfe(0x10, 0xE6);
-    r.boxes.texts[0x08] = "", r.boxes.texts[0x00] = "5", r.boxes.texts[0x01] = "3C";
+    r.boxes[0x08] = "", r.boxes[0x00] = "5", r.boxes[0x01] = "3C";
     for (const auto& [box, text, button, sent, message, afe] : rows) {
         SCOPED_TRACE(std::string(button) + " " + (text ? text : ""));
         r.sim.clearLog(), r.prompts.messages.clear();
