@@ -157,7 +157,7 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
         box->setText(index == address ? reg.initialText : "");
         // A status box shows what is read at the contrast of the others (a disabled box
         // would grey it out); it takes neither the focus nor a key.
-        if (reg.readOnly) {
+        if (reg.disabled) {
             box->setReadOnly(true);
             box->setFocusPolicy(Qt::NoFocus);
         }
