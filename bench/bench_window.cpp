@@ -3,7 +3,8 @@
 // painting is part of the figure; events pending after an action are handled outside the
 // timed part.
 //
-// Run from a Release build, under Xvfb or on the offscreen platform:
+// Run from a Release build, under Xvfb or on the offscreen platform, with XDG_RUNTIME_DIR on
+// a RAM disk as in a desktop session (the program's lock file goes there):
 //   xvfb-run -a bench_window --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 #include "afe/widgets/register_panels.h"
 #include "app/form1.h"
@@ -12,18 +13,30 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <type_traits>
 
 using namespace korva;
 
@@ -122,6 +135,142 @@ void BM_LoadDump(benchmark::State& state) {
     std::remove(qPrintable(w.prompts.file));
 }
 BENCHMARK(BM_LoadDump)->Unit(benchmark::kMicrosecond);
+
+// Shows `window` and runs the event loop until it has been exposed and painted whole (the
+// top level's paint starts the one pass that paints every child and flushes).
+void showUntilPainted(QWidget* window) {
+    struct PaintWatch : QObject {
+        bool painted = false;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) painted = true;
+            return false;
+        }
+    } watch;
+    window->installEventFilter(&watch);
+    window->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (!watch.painted) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (waited.elapsed() > 10000) std::abort(); // never exposed: no display to measure on
+    }
+    window->removeEventFilter(&watch);
+}
+
+// The program's window as it starts: created, loaded, shown, painted.
+struct StartedWindow {
+    SimBoard sim;
+    SilentPrompts prompts;
+    std::unique_ptr<Form1> form;
+    explicit StartedWindow(const QTemporaryDir& dir) {
+        Form1Options o;
+        o.configDir = dir.path();
+        // Where the program keeps its lock: the runtime folder, a RAM disk in a session.
+        o.lockFile = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+                         .filePath("korva726eval-bench.lock");
+        o.workingDir = QDir::currentPath();
+        o.endProgram = [] {};
+        form = std::make_unique<Form1>(sim, prompts, o);
+        form->Form_Load();
+        showUntilPainted(form.get());
+    }
+};
+
+// The kinds of widget the bare window copies, each made with a short text; the plain
+// QWidget last, as it matches every widget.
+template <class W> bool isA(QWidget* w) {
+    return qobject_cast<W*>(w) != nullptr;
+}
+template <class W> QWidget* make(QWidget* parent) {
+    if constexpr (std::is_constructible_v<W, QString, QWidget*>)
+        return new W("00", parent);
+    else
+        return new W(parent);
+}
+const struct {
+    bool (*is)(QWidget*);
+    QWidget* (*make)(QWidget*);
+} kKinds[] = {{isA<QLineEdit>, make<QLineEdit>},         {isA<QLabel>, make<QLabel>},
+              {isA<QCheckBox>, make<QCheckBox>},         {isA<QRadioButton>, make<QRadioButton>},
+              {isA<QAbstractButton>, make<QPushButton>}, {isA<QProgressBar>, make<QProgressBar>},
+              {isA<QGroupBox>, make<QGroupBox>},         {isA<QWidget>, make<QWidget>}};
+
+// A bare QMainWindow of the program's size holding one widget of each kind listed, all shown.
+std::unique_ptr<QMainWindow> bareWindow(const QSize& size, const std::vector<int>& kinds) {
+    auto window = std::make_unique<QMainWindow>();
+    auto* central = new QWidget;
+    window->setCentralWidget(central);
+    for (std::size_t i = 0; i < kinds.size(); ++i)
+        kKinds[kinds[i]].make(central)->setGeometry(4 + int(i % 12) * 38, 4 + int(i / 12) * 22, 36,
+                                                    20);
+    window->resize(size);
+    showUntilPainted(window.get());
+    return window;
+}
+
+// The kind of each widget of the program's window with every part built (the hidden
+// pages and the mode dialog included), for the bare window to hold as many of each.
+std::vector<int> programWidgetKinds(QSize* size) {
+    const QWidgetList before = QApplication::allWidgets();
+    QTemporaryDir dir;
+    StartedWindow w(dir);
+    w.form->fpgaGrid();
+    w.form->debugControls();
+    w.form->dialog();
+    *size = w.form->size();
+    std::vector<int> kinds;
+    for (QWidget* c : QApplication::allWidgets()) {
+        if (c == w.form.get() || before.contains(c)) continue;
+        int k = 0;
+        while (!kKinds[k].is(c))
+            ++k;
+        kinds.push_back(k);
+    }
+    return kinds;
+}
+
+// First paint: from creating the main window (its start-up load included) until it is
+// exposed and painted, against a bare QMainWindow of the same size holding as many widgets
+// of each kind, measured alternately in the same run. Reports both times and their ratio.
+void BM_FirstPaint(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    QSize size;
+    const std::vector<int> kinds = programWidgetKinds(&size);
+    QTemporaryDir dir;
+    { StartedWindow warm(dir); } // fonts, style and platform caches, for both alike
+    bareWindow(size, kinds);
+    double program = 0, bare = 0;
+    auto ms = [](auto from, auto to) {
+        return std::chrono::duration<double, std::milli>(to - from).count();
+    };
+    bool programFirst = true; // the two take turns at going first
+    for (auto _ : state) {
+        std::unique_ptr<StartedWindow> w;
+        std::unique_ptr<QMainWindow> b;
+        for (int turn = 0; turn < 2; ++turn) {
+            const auto t0 = Clock::now();
+            if ((turn == 0) == programFirst) {
+                w = std::make_unique<StartedWindow>(dir);
+                program += ms(t0, Clock::now());
+            } else {
+                b = bareWindow(size, kinds);
+                bare += ms(t0, Clock::now());
+            }
+        }
+        programFirst = !programFirst;
+        state.PauseTiming();
+        w.reset();
+        b.reset();
+        settle();
+        state.ResumeTiming();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["program_ms"] = program / n;
+    state.counters["bare_ms"] = bare / n;
+    state.counters["ratio"] = program / bare;
+    state.counters["widgets"] = static_cast<double>(kinds.size());
+}
+BENCHMARK(BM_FirstPaint)->Unit(benchmark::kMillisecond)->Iterations(30);
 
 long wakeUps() {
     rusage u{};

@@ -25,7 +25,7 @@ struct AfeRegister {
     std::uint8_t address;
     const char* caption; // exactly as shown on screen and in the dump file
     RegisterTab tab;
-    bool disabled; // boxes that cannot be edited (0x00 to 0x02)
+    bool disabled; // status boxes that cannot be edited (0x00 to 0x02), shown read-only
     const char* initialText;
     Gang gang;
     bool hasMirror;       // a second box on the User Registers tab

@@ -2,15 +2,15 @@
 
 #include "afe/widgets/dump_commands.h"
 #include "afe/widgets/register_panels.h"
+#include "config/ini_reader.h"
+#include "fpga/widgets/fpga_grid.h"
 #include "tools/widgets/about_box.h"
 #include "tools/widgets/debug_controls.h"
-#include "fpga/widgets/fpga_grid.h"
 #include "ui/twips.h"
+#include "video/mode_table.h"
 #include "video/widgets/csc.h"
 #include "video/widgets/de_generator.h"
-#include "config/ini_reader.h"
 #include "video/widgets/mode_dialog.h"
-#include "video/mode_table.h"
 
 #include <QAction>
 #include <QApplication>
@@ -99,6 +99,22 @@ QString lockProblem(const QString& path, QLockFile::LockError error) {
 
 } // namespace
 
+// The FPGA grid as the DE generator reaches it, built when first needed.
+class Form1::GridOnDemand : public FpgaRegisterView {
+  public:
+    explicit GridOnDemand(Form1& form) : form_(form) {}
+    std::optional<std::uint8_t> shownValue(int address) const override {
+        return form_.fpgaGrid().shownValue(address);
+    }
+    void showValue(int address, std::uint8_t value) override {
+        form_.fpgaGrid().showValue(address, value);
+    }
+    void readAll() override { form_.fpgaGrid().readAll(); }
+
+  private:
+    Form1& form_;
+};
+
 Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* parent)
     : QMainWindow(parent), layer_(layer), prompts_(prompts), options_(std::move(options)),
       link_(layer, context_, *this), board_(link_) {
@@ -126,6 +142,9 @@ Form1::~Form1() {
     shutdownUsb();
 }
 
+const char* const Form1::kPageCaptions[kPages] = {
+    "User Registers", "Test Registers", "DE Generator", "Debug 1", "Debug 2", "Debug 3"};
+
 void Form1::buildTabs() {
     auto* central = new QWidget(this);
     central->setObjectName("Form1Client");
@@ -138,13 +157,17 @@ void Form1::buildTabs() {
     // A click on a tab gives the strip the keyboard focus, so that keys typed next reach
     // its key sequence rather than the box that had the focus before.
     tabs_->tabBar()->setFocusPolicy(Qt::StrongFocus);
-    const char* captions[] = {"User Registers", "Test Registers", "DE Generator",
-                              "Debug 1",        "Debug 2",        "Debug 3"};
-    for (int i = 0; i < 6; ++i) {
+    // The strip holds only the tabs the program shows: "User Registers" and "DE Generator",
+    // and "Test Registers" between them once the hidden modes are shown. The pages of the
+    // other tabs belong to no window until then ("Debug 1" to "Debug 3" for ever): no key,
+    // click or accessibility tool reaches them or anything on them. The Debug pages are
+    // built when first used.
+    for (int i : {0, 2}) {
         pages_[i] = new QWidget;
         pages_[i]->setObjectName(QString("SSTab1Page%1").arg(i));
-        tabs_->addTab(pages_[i], captions[i]);
+        tabs_->addTab(pages_[i], kPageCaptions[i]);
     }
+    offWindowPage(1);
 
     auto frame = [](QWidget* page, const char* name, int height) {
         auto* f = new QFrame(page);
@@ -156,34 +179,65 @@ void Form1::buildTabs() {
     frame5_ = frame(pages_[0], "Frame5", 5610);
     frame1_ = frame(pages_[1], "Frame1", 5400);
 
-    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this);
+    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this,
+                                 options_.registerWriteDelay.value_or(RegisterPanels::kWriteDelay));
 
     // The DE generator shows its register bytes in the FPGA grid and re-reads it.
-    grid_ = new FpgaGrid(board_, prompts_, pages_[4]);
-    deGenerator_ = new DeGenerator(*grid_, board_, pages_[2]);
+    gridView_ = std::make_unique<GridOnDemand>(*this);
+    deGenerator_ = new DeGenerator(*gridView_, board_, pages_[2]);
     deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
 
-    // Two buttons on the User Registers frame that start hidden.
+    // Two buttons on the User Registers frame that start hidden, and disabled while hidden:
+    // an accessibility tool could press them otherwise.
     command1_ = new QPushButton("WipeEEPROM", frame5_);
     command1_->setObjectName("Command1");
     command1_->setGeometry(twRect(2700, 180, 1335, 375));
-    command1_->hide();
     downloadFpga_ = new QPushButton("DownloadFPGA", frame5_);
     downloadFpga_->setObjectName("DownloadFPGA");
     downloadFpga_->setGeometry(twRect(2565, 4905, 1335, 375));
-    downloadFpga_->hide();
+    for (QPushButton* hidden : {command1_, downloadFpga_}) {
+        hidden->hide();
+        hidden->setEnabled(false);
+    }
+    connect(command1_, &QPushButton::clicked, this, [this] { debugControls().WipeEEPROM_Click(); });
+    connect(downloadFpga_, &QPushButton::clicked, this,
+            [this] { debugControls().DownloadFPGA_Click(); });
 
     buildBottomStrip(central);
 
-    auto boxText = [this](int index) {
-        QLineEdit* box = panels_->reg_KORVA726(index);
-        return box ? box->text() : QString();
-    };
-    dump_ = std::make_unique<DumpCommands>(
-        board_, prompts_, this, panels_->ProgressBar1(), boxText,
-        [this] { return hiddenModesShown_; }, [this] { ReadAllRegisterButton_Click(); });
-    debug_ = new DebugControls(board_, prompts_, pages_[3], pages_[5], boxText, downloadFpga_,
-                               command1_, options_.workingDir, this);
+    dump_ =
+        std::make_unique<DumpCommands>(board_, prompts_, this, panels_->ProgressBar1(), *panels_);
+}
+
+QWidget* Form1::offWindowPage(int i) {
+    auto& page = offWindowPages_[static_cast<std::size_t>(i)];
+    if (!pages_[i]) {
+        page = std::make_unique<QWidget>();
+        page->setObjectName(QString("SSTab1Page%1").arg(i));
+        page->setFont(font()); // as it would inherit it in the window
+        pages_[i] = page.get();
+    }
+    return pages_[i];
+}
+
+FpgaGrid& Form1::fpgaGrid() {
+    if (!grid_) grid_ = new FpgaGrid(board_, prompts_, offWindowPage(4));
+    return *grid_;
+}
+
+DebugControls& Form1::debugControls() {
+    if (!debug_)
+        debug_ = new DebugControls(board_, prompts_, offWindowPage(3), offWindowPage(5), *panels_,
+                                   downloadFpga_, options_.workingDir, this);
+    return *debug_;
+}
+
+ModeDialog& Form1::dialog() {
+    if (!dialog_) {
+        dialog_ = new ModeDialog(*this, this);
+        dialog_->setModeLines(modeLines_);
+    }
+    return *dialog_;
 }
 
 void Form1::buildBottomStrip(QWidget* central) {
@@ -199,14 +253,20 @@ void Form1::CSC_Enable() {
 void Form1::CSC_Disable() {
     cscControl_->CSC_Disable();
 }
-QLineEdit* Form1::deBox(int which) {
-    return deGenerator_->box(which);
+bool Form1::setDeWindow(const DeWindow& window) {
+    return deGenerator_->setWindow(window);
 }
-void Form1::setRegisterBoxText(int index, const QString& text) {
-    if (QLineEdit* box = panels_->reg_KORVA726(index)) box->setText(text);
+DeWindow Form1::deWindow() const {
+    return deGenerator_->window();
+}
+RegisterView& Form1::registers() {
+    return *panels_;
+}
+void Form1::showConverter(bool on) {
+    cscControl_->showState(on);
 }
 const std::vector<std::string>& Form1::ModeLines() const {
-    return dialog_->ModeLines();
+    return modeLines_;
 }
 
 void Form1::LoadModeTable() {
@@ -230,12 +290,12 @@ void Form1::LoadModeTable() {
             problemList(table.problems);
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle, text);
     }
-    dialog_ = new ModeDialog(*this, this);
-    dialog_->setModeLines(table.lines);
+    // The dialog that lists them is built when first shown.
+    modeLines_ = std::move(table.lines);
 }
 
 void Form1::nVideoModeInput_Click() {
-    dialog_->show();
+    dialog().show();
     dialog_->raise();
     dialog_->activateWindow();
 }
@@ -276,7 +336,7 @@ void Form1::buildMenus() {
 }
 
 void Form1::nFileSaveRegisterAs_Click() {
-    dump_->Save();
+    dump_->Save(hiddenModesShown_);
 }
 void Form1::nFileLoadRegisterFrom_Click() {
     dump_->Load();
@@ -349,12 +409,8 @@ bool Form1::Form_Load() {
                              problemList(usb.problems));
     }
 
-    for (int i = 3; i <= 5; ++i) {
-        tabs_->setTabVisible(i, false);
-        tabs_->setTabEnabled(i, false);
-    }
-    tabs_->setTabVisible(1, hiddenModesShown_);
-    tabs_->setTabEnabled(1, hiddenModesShown_);
+    // The Debug tabs are never shown; Test Registers only with the flag.
+    if (hiddenModesShown_) showTestTab();
     tabs_->setCurrentIndex(0);
     LoadModeTable();
     return true;
@@ -375,9 +431,12 @@ void Form1::Form_Activate() {
 }
 
 void Form1::ShowHiddenModes() {
-    tabs_->setTabVisible(1, true);
-    tabs_->setTabEnabled(1, true);
+    showTestTab();
     hiddenModesShown_ = true;
+}
+
+void Form1::showTestTab() {
+    if (auto& page = offWindowPages_[1]) tabs_->insertTab(1, page.release(), kPageCaptions[1]);
 }
 
 void Form1::UnloadAllForms() {

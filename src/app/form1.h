@@ -10,8 +10,11 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,9 @@ struct Form1Options {
     QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
     MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini at load
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
+    // The register boxes' delay between a key release and its write (empty: the 0.5 s of
+    // the panels; tests shorten it).
+    std::optional<std::chrono::milliseconds> registerWriteDelay;
     // How the program ends after an ErrMsg box: the default closes everything and exits
     // the process; tests record it instead.
     std::function<void()> endProgram;
@@ -69,16 +75,15 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     // Register panels (boxes, Read All, individual read/write, ganging).
     RegisterPanels& panels() { return *panels_; }
     QLineEdit* reg_KORVA726(int index) const;
-    void ReadAllRegisterButton_Click() override;
+    void ReadAllRegisterButton_Click();
 
     // Video mode setup.
-    FpgaGrid& fpgaGrid() { return *grid_; }
+    // The grid, the debug controls and the mode dialog are built when first needed.
+    FpgaGrid& fpgaGrid();
     DeGenerator& deGenerator() { return *deGenerator_; }
-    ModeDialog& dialog() { return *dialog_; }
-    void CSC_Enable() override;
-    void CSC_Disable() override;
-    QLineEdit* deBox(int which) override;
-    void setRegisterBoxText(int index, const QString& text) override;
+    ModeDialog& dialog();
+    void CSC_Enable();
+    void CSC_Disable();
     const std::vector<std::string>& ModeLines() const;
     void nVideoModeInput_Click();
 
@@ -87,8 +92,14 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void nFileLoadRegisterFrom_Click();
     void nFileAbout_Click();
     DumpCommands& dumpCommands() { return *dump_; }
-    DebugControls& debugControls() { return *debug_; }
+    DebugControls& debugControls();
     AboutBox* about() const;
+
+    // What the mode dialog reaches of the window.
+    [[nodiscard]] bool setDeWindow(const DeWindow& window) override;
+    DeWindow deWindow() const override;
+    RegisterView& registers() override;
+    void showConverter(bool on) override;
 
     Board& board() override { return board_; }
     CommandLink& link() { return link_; }
@@ -112,6 +123,12 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void shutdownUsb();
     QString configPath() const;
     void tabStripKey(const QString& text);
+    void showTestTab();            // puts "Test Registers" in the strip (once)
+    QWidget* offWindowPage(int i); // the page of a tab not in the strip, made when first asked
+    class GridOnDemand;
+
+    static constexpr int kPages = 6;
+    static const char* const kPageCaptions[kPages];
 
     UsbLayer& layer_;
     Prompts& prompts_;
@@ -125,7 +142,9 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     QString tabKeyBuffer_;
     std::unique_ptr<QLockFile> instanceLock_;
     QTabWidget* tabs_ = nullptr;
-    QWidget* pages_[6] = {};
+    QWidget* pages_[kPages] = {};
+    // The pages of tabs not in the strip, which belong to no window.
+    std::array<std::unique_ptr<QWidget>, kPages> offWindowPages_;
     QWidget* frame5_ = nullptr;
     QWidget* frame1_ = nullptr;
     RegisterPanels* panels_ = nullptr;
@@ -133,8 +152,10 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     QPushButton* command1_ = nullptr;
     QPushButton* downloadFpga_ = nullptr;
     FpgaGrid* grid_ = nullptr;
+    std::unique_ptr<GridOnDemand> gridView_;
     DeGenerator* deGenerator_ = nullptr;
     CscControl* cscControl_ = nullptr;
+    std::vector<std::string> modeLines_;
     ModeDialog* dialog_ = nullptr;
     std::unique_ptr<DumpCommands> dump_;
     DebugControls* debug_ = nullptr;

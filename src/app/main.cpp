@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMetaObject>
@@ -73,8 +74,12 @@ void startUpMessages(QtMsgType type, const QMessageLogContext& context, const QS
 
 // SIGTERM and SIGINT end the program as closing its window does: the handler only writes a
 // byte to a pipe; the event loop reads it and quits, and the destructors then close USB and
-// write out the capture file.
+// write out the capture file. Before the event loop runs (a start-up box waits for its OK),
+// quitting does nothing: the box is closed instead, no further box shows, and main ends the
+// program before its window shows.
 int signalPipe[2] = {-1, -1};
+bool endRequested = false;
+bool eventLoopRunning = false;
 
 void onEndSignal(int) {
     const int saved = errno;
@@ -90,7 +95,11 @@ void quitOnEndSignals() {
         char byte = 0;
         while (::read(signalPipe[0], &byte, 1) > 0) {
         }
-        QCoreApplication::quit();
+        endRequested = true;
+        if (eventLoopRunning)
+            QCoreApplication::quit();
+        else if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            box->reject();
     });
     struct sigaction action {};
     action.sa_handler = onEndSignal;
@@ -99,6 +108,24 @@ void quitOnEndSignals() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
 }
+
+// The message boxes and file dialogs, none of which shows once the program is ending (a box
+// answers as its Cancel or OK would).
+class ProgramPrompts : public korva::QtPrompts {
+  public:
+    void message(QWidget* parent, Icon icon, const QString& title, const QString& text) override {
+        if (!endRequested) QtPrompts::message(parent, icon, title, text);
+    }
+    bool confirm(QWidget* parent, const QString& title, const QString& text) override {
+        return !endRequested && QtPrompts::confirm(parent, title, text);
+    }
+    QString saveFileName(QWidget* parent, const FileRequest& request) override {
+        return endRequested ? QString() : QtPrompts::saveFileName(parent, request);
+    }
+    QString openFileName(QWidget* parent, const FileRequest& request) override {
+        return endRequested ? QString() : QtPrompts::openFileName(parent, request);
+    }
+};
 
 } // namespace
 
@@ -173,7 +200,7 @@ int main(int argc, char* argv[]) {
         layer = captureLayer.get();
     }
 
-    korva::QtPrompts prompts;
+    ProgramPrompts prompts;
     korva::Form1 form(*layer, prompts);
     // Besides its own timer, the capture is written out whenever the program goes idle, so
     // the file holds what the user just did (the connection ends with the window, before
@@ -193,7 +220,9 @@ int main(int argc, char* argv[]) {
             },
             Qt::QueuedConnection);
     };
-    if (!form.Form_Load()) return 0;
+    // A second copy ends here after its warning; so does a start-up that an end signal
+    // stopped, before anything shows or the capture file is touched.
+    if (!form.Form_Load() || endRequested) return 0;
     if (captureLayer) {
         try {
             captureLayer->open(parser.value(capture).toStdString());
@@ -203,6 +232,7 @@ int main(int argc, char* argv[]) {
         }
     }
     form.show();
+    eventLoopRunning = true;
     const int rc = QApplication::exec();
     layer->onNotice = nullptr;
     return rc;

@@ -14,6 +14,13 @@ namespace korva {
 
 constexpr int kFpgaReadAllCount = 37; // registers 0x00..0x24
 
+// A register write that reached the board.
+struct FpgaWrite {
+    int address = 0;
+    std::uint8_t value = 0;
+    bool operator==(const FpgaWrite&) const = default;
+};
+
 std::optional<std::uint8_t> ReadFpgaRegister(Board& board, int address);
 bool WriteFpgaRegister(Board& board, int address, std::uint8_t value);
 // Registers 0x00..0x24 in ascending order, one read each; a failed read leaves its entry

@@ -43,34 +43,6 @@ bool SetConverter(Board& board, bool on) {
     return board.WriteByte_FPGA(kConverterRegister, on ? kConverterOn : kConverterOff);
 }
 
-std::optional<DeWindow> ReadDeWindow(Board& board) {
-    std::array<std::uint8_t, 2 * kDeCounts> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto v = board.ReadFpga(kDeFirstRegister + static_cast<int>(i));
-        if (!v) return std::nullopt;
-        bytes[i] = *v;
-    }
-    DeWindow window{};
-    for (std::size_t k = 0; k < window.size(); ++k)
-        window[k] = bytes[2 * k] * 256 + bytes[2 * k + 1];
-    return window;
-}
-
-bool WriteDeCount(Board& board, DeCount which, double value) {
-    const BytePair pair = split("DE count", value);
-    return board.WriteByte_FPGA(kDeFirstRegister + 2 * which, pair.high) &&
-           board.WriteByte_FPGA(kDeFirstRegister + 2 * which + 1, pair.low);
-}
-
-bool WriteDeWindow(Board& board, const DeWindow& window) {
-    for (double v : window)
-        split("DE count", v);
-    for (int k = 0; k < kDeCounts; ++k)
-        if (!WriteDeCount(board, static_cast<DeCount>(k), window[static_cast<std::size_t>(k)]))
-            return false;
-    return true;
-}
-
 const std::array<Connector, kConnectorCount>& Connectors() {
     return kConnectors;
 }
@@ -99,7 +71,7 @@ std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line,
                         switchConverter};
 }
 
-bool ApplyModeSetup(Board& board, const ModeSettings& setup, const ModeSetupHooks& hooks) {
+ModeSetupDone ApplyModeSetup(Board& board, const ModeSettings& setup) {
     // Everything is checked before the first byte goes out.
     for (double v : setup.de)
         split("DE count", v);
@@ -108,23 +80,22 @@ bool ApplyModeSetup(Board& board, const ModeSettings& setup, const ModeSetupHook
         throw std::invalid_argument("ApplyModeSetup: no connector " +
                                     std::to_string(*setup.connector));
 
-    if (!WriteDeWindow(board, setup.de)) return false;
-    if (!board.WriteByte_AFE(kPllHtotalMsb, htotal.high) ||
-        !board.WriteByte_AFE(kPllHtotalLsb, htotal.low))
-        return false;
-    if (!setup.connector) return true;
+    ModeSetupDone done;
+    done.linkUp = WriteDeWindow(board, setup.de) &&
+                  board.WriteByte_AFE(kPllHtotalMsb, htotal.high) &&
+                  board.WriteByte_AFE(kPllHtotalLsb, htotal.low);
+    if (!done.linkUp || !setup.connector) return done;
 
     const Connector& c = kConnectors[static_cast<std::size_t>(*setup.connector)];
-    if (!board.WriteByte_AFE(kInputConfigRegister, c.inputConfig)) return false;
-    if (hooks.inputConfigWritten) hooks.inputConfigWritten(c.inputConfig);
-    if (c.muxChannel >= 0 && !board.TM6185Channel_Select(c.muxChannel)) return false;
-    if (c.syncMode >= 0 && !board.SQ7302Channel_Select(c.syncMode)) return false;
-    if (!setup.switchConverter) return true;
-    if (hooks.switchConverter) {
-        hooks.switchConverter(c.converterOn);
-        return !board.link().halted();
-    }
-    return SetConverter(board, c.converterOn);
+    done.linkUp = board.WriteByte_AFE(kInputConfigRegister, c.inputConfig);
+    if (!done.linkUp) return done;
+    done.inputConfig = c.inputConfig;
+    done.linkUp = (c.muxChannel < 0 || board.TM6185Channel_Select(c.muxChannel)) &&
+                  (c.syncMode < 0 || board.SQ7302Channel_Select(c.syncMode));
+    if (!done.linkUp || !setup.switchConverter) return done;
+    done.linkUp = SetConverter(board, c.converterOn);
+    if (done.linkUp) done.converterOn = c.converterOn;
+    return done;
 }
 
 } // namespace korva

@@ -1,18 +1,18 @@
-// The board's video set-up as plain board operations: the colour space converter, the DE
-// window, and the input and video mode set-up for a mode line and an input connector
-// (what the mode dialog's OK sends after it has set its DE boxes).
+// The board's video set-up as plain board operations: the colour space converter and the
+// input and video mode set-up for a mode line and an input connector (what the mode
+// dialog's OK sends after it has set its DE boxes). The DE window's registers are
+// src/fpga's (de_window.h), used here as by the DE generator.
 //
 // Each operation says what goes on the wire. Writes return false when the link reported
-// a failure on the way (what was sent before stays sent); reads return nothing. Values
-// the registers cannot hold are refused with std::invalid_argument before anything is
-// sent.
+// a failure on the way (what was sent before stays sent). Values the registers cannot
+// hold are refused with std::invalid_argument before anything is sent.
 #pragma once
 
 #include "device/board.h"
+#include "fpga/de_window.h"
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,21 +24,6 @@ constexpr int kConverterRegister = 0x1B;
 constexpr std::uint8_t kConverterOn = 0x21;
 constexpr std::uint8_t kConverterOff = 0x01;
 bool SetConverter(Board& board, bool on);
-
-// The DE window: four counts of 0..65535, each in two FPGA registers, high byte first,
-// from 0x1C: Hstart 0x1C/0x1D, Hstop 0x1E/0x1F, Vstart 0x20/0x21, Vstop 0x22/0x23.
-// Counts are split as everywhere else (SplitWord): a fraction rounds half to even.
-enum DeCount { kHStart = 0, kHStop = 1, kVStart = 2, kVStop = 3 };
-constexpr int kDeCounts = 4;
-constexpr int kDeFirstRegister = 0x1C;
-using DeWindow = std::array<double, kDeCounts>;
-
-// The eight registers read in address order (2E 1C .. 2E 23); nothing when a read failed.
-std::optional<DeWindow> ReadDeWindow(Board& board);
-// One count: its high byte, then its low byte.
-bool WriteDeCount(Board& board, DeCount which, double value);
-// All four counts in register order, 0x1C to 0x23; every count is checked first.
-bool WriteDeWindow(Board& board, const DeWindow& window);
 
 // What the mode set-up programs for each input connector.
 struct Connector {
@@ -66,22 +51,22 @@ struct ModeSettings {
 
 // The set-up for a mode line of the mode table with a connector. Nothing (and the reason
 // in `problem`) when the line cannot be programmed.
-std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line, std::optional<int> connector,
-                                           bool switchConverter, std::string* problem = nullptr);
+std::optional<ModeSettings> ModeSettingsFromLine(std::string_view line,
+                                                 std::optional<int> connector, bool switchConverter,
+                                                 std::string* problem = nullptr);
 
-// Where the window takes part in the set-up.
-struct ModeSetupHooks {
-    // Right after the input configuration write (the window shows it in its register box).
-    std::function<void(std::uint8_t inputConfig)> inputConfigWritten;
-    // Switches the converter in place of SetConverter (the window's button writes the
-    // register and shows the state).
-    std::function<void(bool on)> switchConverter;
+// What the set-up did that a window shows: the input configuration written to AFE 0x05, and
+// the converter's state when it was switched.
+struct ModeSetupDone {
+    bool linkUp = true; // false: a write failed (reported) and the rest was not sent
+    std::optional<std::uint8_t> inputConfig;
+    std::optional<bool> converterOn;
 };
 
 // In this order: the DE window (eight FPGA writes, 0x1C..0x23); PLL Htotal (AFE 0x0E high
 // byte, 0x0F low byte); then, for a connector, AFE 0x05 = its input configuration, the
 // multiplexer channel and the sync-separator mode (when the connector has them), and the
-// converter on or off when asked.
-bool ApplyModeSetup(Board& board, const ModeSettings& setup, const ModeSetupHooks& hooks = {});
+// converter on or off (FPGA 0x1B) when asked.
+ModeSetupDone ApplyModeSetup(Board& board, const ModeSettings& setup);
 
 } // namespace korva

@@ -1,21 +1,48 @@
 // The application shell: start-up, tabs, the key sequence, shortcuts, ErrMsg, the ways the
 // program ends, and the debug controls and About box in the window.
+#include "afe/widgets/register_panels.h"
 #include "device/capture_layer.h"
+#include "fpga/widgets/fpga_grid.h"
 #include "support/form_rig.h"
+#include "support/hex_packets.h"
 #include "support/pcap_reader.h"
 #include "tools/widgets/about_box.h"
 #include "tools/widgets/debug_controls.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace korva;
 using namespace korva::test;
+
+namespace {
+
+// The captions of the tabs in the strip, in order.
+QStringList strip(QTabWidget* tabs) {
+    QStringList captions;
+    for (int i = 0; i < tabs->count(); ++i)
+        captions << tabs->tabText(i);
+    return captions;
+}
+
+// What a screen reader finds in a window: every accessible object, depth first.
+void accessibleTree(QAccessibleInterface* at, std::vector<QAccessibleInterface*>& all) {
+    all.push_back(at);
+    for (int k = 0; k < at->childCount(); ++k)
+        if (QAccessibleInterface* child = at->child(k)) accessibleTree(child, all);
+}
+
+} // namespace
 
 // What the start makes of Config.ini, the mode table and the lock; each row on a fresh window.
 // The test flag shows the Test Registers tab. A bad identifier, a lock that cannot be
@@ -48,10 +75,9 @@ TEST(StartUp, SettingsFlagLockAndModeTable) {
         if (c.also == 'L') QDir().mkpath(lock);
         if (c.also == 'M') r.writeModeTable(damaged);
         ASSERT_TRUE(r.start());
-        QTabWidget* tabs = r.form->tabs();
-        EXPECT_EQ(std::tuple(tabs->isTabVisible(1), tabs->isTabEnabled(1),
-                             r.form->HiddenModesShown(), tabs->currentIndex()),
-                  std::tuple(c.shown, c.shown, c.shown, 0));
+        EXPECT_EQ(std::tuple(strip(r.form->tabs()).contains("Test Registers"),
+                             r.form->HiddenModesShown(), r.form->tabs()->currentIndex()),
+                  std::tuple(c.shown, c.shown, 0));
         ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
         const QString text = *c.message ? r.prompts.messages[0].text : "";
         EXPECT_TRUE(text.contains(c.message) && text.size() < 2000 && // and a lock, which
@@ -77,9 +103,8 @@ TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
 }
 
 // Keys in the active window: Ctrl+S and Ctrl+L reach the menu from a register box (which
-// would take them as text keys); after a click on a tab, keys go to the tab strip, where
-// "mrkq" in any case shows the Test Registers tab, and no key reaches the debug tabs.
-TEST(Keyboard, ShortcutsFromABoxAndTheKeySequenceOnTheTabStrip) {
+// would take them as text keys).
+TEST(Keyboard, ShortcutsReachTheMenuFromABox) {
     FormRig r;
     ASSERT_TRUE(r.start());
     ASSERT_TRUE(r.activate());
@@ -89,16 +114,58 @@ TEST(Keyboard, ShortcutsFromABoxAndTheKeySequenceOnTheTabStrip) {
     ASSERT_EQ(r.prompts.fileRequests.size(), 2u);
     EXPECT_EQ(r.prompts.fileRequests[0].caption + r.prompts.fileRequests[1].caption,
               "Save RegistersLoad Registers");
-    QTabWidget* tabs = r.form->tabs();
-    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(2).center());
-    QTest::keyClicks(nullptr, "xyzMRK");
-    EXPECT_FALSE(tabs->isTabVisible(1));
-    QTest::keyClicks(nullptr, "Q");
-    EXPECT_TRUE(tabs->isTabVisible(1) && tabs->isTabEnabled(1) && r.form->HiddenModesShown());
-    QTest::keyClicks(tabs->tabBar(), "mrkq"); // again: nothing further changes
-    EXPECT_TRUE(tabs->isTabVisible(1));
-    for (int t = 2; t < tabs->count(); ++t) // the debug tabs stay out of reach
-        EXPECT_EQ(tabs->isTabVisible(t) || tabs->isTabEnabled(t), t == 2) << t;
+}
+
+// After a click on a tab, keys go to the strip, where the last four, "mrkq" in any case,
+// show the Test Registers tab, once. A tab the program has not shown is out of reach:
+// Ctrl+Tab visits the tabs shown only; a screen reader finds those tabs only, a Press
+// shows each one's page, and no hidden control in the window's tree does anything when
+// pressed. Each progress bar has a name.
+TEST(Keyboard, TheKeySequenceShowsTestRegistersAndHiddenTabsAreOutOfReach) {
+    for (const char* typed : {"xyzMRK", "xyzMRKqmrkq"}) {
+        SCOPED_TRACE(typed);
+        const bool testShown = std::strlen(typed) > 6;
+        FormRig r;
+        ASSERT_TRUE(r.start());
+        ASSERT_TRUE(r.activate());
+        QTabWidget* tabs = r.form->tabs();
+        QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(1).center());
+        QTest::keyClicks(nullptr, typed);
+        EXPECT_EQ(r.form->HiddenModesShown(), testShown);
+        const QStringList shown = strip(tabs);
+        EXPECT_EQ(shown.count("Test Registers"), int(testShown));
+        QSet<QString> reached;
+        for (int k = 0; k < 6; ++k, reached << tabs->tabText(tabs->currentIndex()))
+            QTest::keyClick(tabs->tabBar(), Qt::Key_Tab, Qt::ControlModifier);
+        EXPECT_EQ(reached, QSet<QString>(shown.begin(), shown.end()));
+        QStringList listed;
+        QAccessibleInterface* tabList = QAccessible::queryAccessibleInterface(tabs->tabBar());
+        for (int k = 0; k < tabList->childCount(); ++k)
+            if (QAccessibleInterface* tab = tabList->child(k);
+                tab->role() == QAccessible::PageTab) {
+                tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                listed << tab->text(QAccessible::Name);
+                EXPECT_EQ(tabs->tabText(tabs->currentIndex()), listed.back());
+            }
+        EXPECT_EQ(listed.join('|').toStdString(), shown.join('|').toStdString());
+
+        r.sim.clearLog();
+        std::vector<QAccessibleInterface*> tree;
+        accessibleTree(QAccessible::queryAccessibleInterface(r.form.get()), tree);
+        for (QAccessibleInterface* at : tree) {
+            auto* widget = qobject_cast<QWidget*>(at->object()); // not a menu's item
+            if (widget && at->state().invisible && at->actionInterface())
+                for (const QString& action : at->actionInterface()->actionNames())
+                    if (action != QAccessibleActionInterface::setFocusAction())
+                        at->actionInterface()->doAction(action);
+        }
+        QTest::qWait(200); // pressed buttons click after a moment
+        EXPECT_TRUE(r.sim.log().empty());
+        for (QProgressBar* bar :
+             {r.form->panels().ProgressBar1(), r.form->fpgaGrid().ProgressBar2()})
+            EXPECT_FALSE(
+                QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name).isEmpty());
+    }
 }
 
 // Closing the window, Exit, and Ctrl+X in a register box (which cuts nothing) end the program
@@ -187,15 +254,21 @@ TEST(FileDialogs, DescriptionPatternFilterBecomesQtNameFilters) {
     EXPECT_EQ(QtNameFilters("Images (*.png);;All (*)"), (QStringList{"Images (*.png)", "All (*)"}));
 }
 
-// In the window, the debug tab's Download FPGA takes the bitstream from the working folder,
-// and the About box from the menu, once closed, shows again on the next choice.
+// In the window, the hidden DownloadFPGA button takes the bitstream from the working folder
+// and stays shown after it; the hidden WipeEEPROM button wipes. The About box from the
+// menu, once closed, shows again on the next choice.
 TEST(ToolsInWindow, BitstreamOfTheWorkingFolderAndTheAboutBoxShownAgain) {
     FormRig r;
     ASSERT_TRUE(r.start());
     r.writeFile("fpga_top.bit", QByteArray(64, '\x5A'));
-    r.form->debugControls().DownloadFPGA_Click();
+    auto* download = r.form->findChild<QPushButton*>("DownloadFPGA");
+    emit download->clicked();
     EXPECT_EQ(r.sim.startPackets(), 1);
     EXPECT_EQ(r.sim.streamed().size(), 128u);
+    EXPECT_TRUE(download->isVisibleTo(r.form.get()) && download->isEnabled());
+    r.sim.clearLog();
+    emit r.form->findChild<QPushButton*>("Command1")->clicked();
+    EXPECT_EQ(r.sent(), hexPackets("80000000"));
     for (int i = 0; i < 2; ++i) {
         r.form->findChild<QAction*>("nFileAbout")->trigger();
         ASSERT_TRUE(r.form->about() && r.form->about()->isVisible());

@@ -4,8 +4,8 @@
 #include "support/board_rig.h"
 #include "support/form_rig.h"
 #include "support/hex_packets.h"
-#include "video/widgets/mode_dialog.h"
 #include "video/mode_setup.h"
+#include "video/widgets/mode_dialog.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -63,7 +63,7 @@ TEST_F(ModeSetup, DialogOkAndTheCoreSetUpLeaveTheSameBoard) {
         ok(connector % 2, connector);
         const auto settings = ModeSettingsFromLine(
             r.form->dialog().ModeLines()[static_cast<std::size_t>(connector % 2)], connector, true);
-        ASSERT_TRUE(settings && ApplyModeSetup(core.board, *settings));
+        ASSERT_TRUE(settings && ApplyModeSetup(core.board, *settings).linkUp);
         for (int a = 0; a < 256; ++a) // the AFE's 66 registers and the FPGA's 256
             EXPECT_TRUE(r.sim.fpga(a) == core.sim.fpga(a) &&
                         (a >= SimBoard::kAfeRegisters || r.sim.afe(a) == core.sim.afe(a)))

@@ -34,6 +34,9 @@ struct FormRig {
         o.lockFile = dir.filePath("instance.lock");
         o.workingDir = dir.path();
         o.endProgram = [this] { ++ended; };
+        // Each key release writes at the next turn of the event loop, as the 0.5 s delay
+        // would: after the keys sent before it, with the box's text as it then stands.
+        o.registerWriteDelay = std::chrono::milliseconds(0);
         return o;
     }
     // A mode_table.dat in the rig's working directory (before start()).
@@ -52,6 +55,8 @@ struct FormRig {
         return true;
     }
     Packets sent() const { return sim.commandPackets(); }
+    // Lets the writes of released keys happen.
+    void settle() { QCoreApplication::processEvents(); }
     // Keyboard shortcuts and the focus go to the active window only.
     bool activate() {
         QApplication::setActiveWindow(form.get());

@@ -3,6 +3,7 @@
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
 #include "ui/progress_pacer.h"
+#include "ui/register_views.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,12 +29,9 @@ QString shown(const QString& path) {
 } // namespace
 
 DumpCommands::DumpCommands(Board& board, Prompts& prompts, QWidget* dialogParent,
-                           QProgressBar* progress, std::function<QString(int)> boxText,
-                           std::function<bool()> hiddenModesShown,
-                           std::function<void()> readAllRegisters)
+                           QProgressBar* progress, RegisterView& registers)
     : board_(board), prompts_(prompts), parent_(dialogParent), progress_(progress),
-      boxText_(std::move(boxText)), hiddenModesShown_(std::move(hiddenModesShown)),
-      readAllRegisters_(std::move(readAllRegisters)) {}
+      registers_(registers) {}
 
 QString DumpCommands::fileFilter() {
     return QStringLiteral("Text File (*.TXT) |*.txt | All Files (*.*)|*.*|");
@@ -57,7 +55,7 @@ void DumpCommands::fail(const QString& title, const QString& text) {
     prompts_.message(parent_, Prompts::Icon::Warning, title, text);
 }
 
-void DumpCommands::Save() {
+void DumpCommands::Save(bool allNamed) {
     QString name = prompts_.saveFileName(parent_, request(kSaveTitle));
     if (name.isEmpty()) return;
     // Some platform dialogs ignore the default suffix; a name without one gets it here.
@@ -69,17 +67,15 @@ void DumpCommands::Save() {
                           QStringLiteral("File exists.  Press OK to overwrite, Cancel to abort.")))
         return;
 
-    const bool all = hiddenModesShown_ && hiddenModesShown_();
     ProgressPacer pacer(progress_);
     RegisterTexts texts;
     for (int a = 0; a < kAfeRegisterCount; ++a) {
-        texts[static_cast<std::size_t>(a)] =
-            boxText_ ? boxText_(a).toLatin1().toStdString() : std::string();
+        texts[static_cast<std::size_t>(a)] = registers_.boxText(a);
         pacer.setValue(stepValue(a));
     }
     // The file is replaced only once the whole new content is safely written.
     const std::string error =
-        WriteFileAtomically(QFile::encodeName(name).toStdString(), FormatDump(texts, all));
+        WriteFileAtomically(QFile::encodeName(name).toStdString(), FormatDump(texts, allNamed));
     if (!error.empty()) {
         fail(kSaveTitle, QStringLiteral("The registers could not be saved to \"%1\": %2. "
                                         "The file was not changed.")
@@ -112,8 +108,7 @@ void DumpCommands::Load() {
             return; // the error has been reported; the program ends
         pacer.setValue(0);
     }
-    if (readAllRegisters_) readAllRegisters_();
-    if (board_.link().halted()) return;
+    if (!registers_.readAll()) return; // reported: the program is ending
     if (const int skipped = parsed.skipped(); skipped > 0)
         prompts_.message(
             parent_, Prompts::Icon::Information, kLoadTitle,

@@ -2,29 +2,29 @@
 // dump file, and a dump file's values into the chip followed by a read of all registers.
 #pragma once
 
-#include "ui/prompts.h"
 #include "device/board.h"
+#include "ui/prompts.h"
 
 #include <QString>
-#include <functional>
 
 class QProgressBar;
 class QWidget;
 
 namespace korva {
 
+class RegisterView;
+
 class DumpCommands {
   public:
-    // boxText(k) is the text of the register box with index k (0..65); hiddenModesShown()
-    // tells whether all registers are named in the file; readAllRegisters() refreshes the
-    // panels from the chip after a load. `progress` may be null.
+    // `registers`: the boxes whose texts a save writes and which a load refreshes from the
+    // chip. `progress` may be null.
     DumpCommands(Board& board, Prompts& prompts, QWidget* dialogParent, QProgressBar* progress,
-                 std::function<QString(int boxIndex)> boxText,
-                 std::function<bool()> hiddenModesShown, std::function<void()> readAllRegisters);
+                 RegisterView& registers);
 
     // Handlers of the two menu items. Both end quietly on Cancel; other failures are told
-    // in a message box naming the file.
-    void Save();
+    // in a message box naming the file. A save names every register when `allNamed` (the
+    // hidden modes are shown), else only those of the User Registers tab.
+    void Save(bool allNamed);
     void Load();
 
     // The dialogs' filter, default suffix and the name they suggest next.
@@ -41,9 +41,7 @@ class DumpCommands {
     Prompts& prompts_;
     QWidget* parent_;
     QProgressBar* progress_;
-    std::function<QString(int)> boxText_;
-    std::function<bool()> hiddenModesShown_;
-    std::function<void()> readAllRegisters_;
+    RegisterView& registers_;
     QString lastName_ = QStringLiteral("registers");
 };
 

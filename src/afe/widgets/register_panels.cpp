@@ -116,6 +116,7 @@ void RegisterBox::keyPressEvent(QKeyEvent* event) {
 
 void RegisterBox::keyReleaseEvent(QKeyEvent* event) {
     QLineEdit::keyReleaseEvent(event);
+    if (isReadOnly()) return; // a status box writes nothing
     // X11 sends a release with every auto-repeat of a held key: only the release of the
     // physical key steps and writes, once.
     if (event->isAutoRepeat() || !pressed_.contains(event->key())) return;
@@ -144,8 +145,9 @@ void RegisterBox::focusInEvent(QFocusEvent* event) {
 }
 
 RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame,
-                               QWidget* testFrame, QWidget* strip, QObject* parent)
-    : QObject(parent), board_(board), prompts_(prompts) {
+                               QWidget* testFrame, QWidget* strip, QObject* parent,
+                               std::chrono::milliseconds writeDelay)
+    : QObject(parent), board_(board), prompts_(prompts), writeDelay_(writeDelay) {
     // Where each box stands: frame, left edge and top, in twips.
     auto place = [&](int index, QWidget* frame, int left, int top) {
         auto* box = new RegisterBox(index, frame);
@@ -153,7 +155,12 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
         const int address = AddressOfBox(index);
         const auto& reg = AfeRegisters()[static_cast<std::size_t>(address)];
         box->setText(index == address ? reg.initialText : "");
-        if (reg.disabled) box->setEnabled(false);
+        // A status box shows what is read at the contrast of the others (a disabled box
+        // would grey it out); it takes neither the focus nor a key.
+        if (reg.disabled) {
+            box->setReadOnly(true);
+            box->setFocusPolicy(Qt::NoFocus);
+        }
         auto* label = new QLabel(QString::fromStdString(CaptionOfBox(index)), frame);
         label->setObjectName(QString("KORVA726_Label_%1").arg(index));
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -208,6 +215,7 @@ RegisterPanels::RegisterPanels(Board& board, Prompts& prompts, QWidget* userFram
     connect(readAll_, &QPushButton::clicked, this, &RegisterPanels::ReadAllRegisterButton_Click);
     progress_ = new QProgressBar(strip);
     progress_->setObjectName("ProgressBar1");
+    progress_->setAccessibleName("Register transfer progress");
     progress_->setGeometry(twRect(90, 6705, 1815, 255));
     progress_->setRange(0, 100);
     progress_->setValue(0);
@@ -249,15 +257,21 @@ QLabel* RegisterPanels::KORVA726_Label(int index) const {
     return it == labels_.end() ? nullptr : it->second;
 }
 
-void RegisterPanels::ReadAllRegisterButton_Click() {
+std::string RegisterPanels::boxText(int address) const {
+    const QLineEdit* box = reg_KORVA726(address);
+    return box ? box->text().toStdString() : std::string();
+}
+
+bool RegisterPanels::readAll() {
     const auto values = ReadAllAfeRegisters(board_);
-    if (!values) return; // the read failed: keep what the boxes showed
+    if (!values) return false; // the read failed: keep what the boxes showed
     ProgressPacer pacer(progress_);
     for (int a = 0; a < kAfeRegisterCount; ++a) {
         showValue(a, (*values)[static_cast<std::size_t>(a)]);
-        if (a <= 63) pacer.setValue(a * 100 / 63);
+        if (a < kMaxBurstRead) pacer.setValue(a * 100 / (kMaxBurstRead - 1));
     }
     pacer.setValue(0);
+    return true;
 }
 
 std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
@@ -269,7 +283,6 @@ std::optional<QString> RegisterPanels::AddHexString(QString& A, int n) {
 }
 
 void RegisterPanels::KeyUp(int index, int key) {
-    if (board_.link().halted()) return;
     const int step = stepOf(key);
     if (step != 0) {
         QString text = boxes_[index]->text();
@@ -281,7 +294,7 @@ void RegisterPanels::KeyUp(int index, int key) {
     // Let other keys and boxes be handled while this release waits; the write then takes
     // the box's text as it stands.
     QPointer<RegisterBox> box = boxes_[index];
-    QTimer::singleShot(kWriteDelayMs, this, [this, box, index] {
+    QTimer::singleShot(writeDelay_, this, [this, box, index] {
         if (box) writeBox(index);
     });
 }
@@ -290,23 +303,25 @@ void RegisterPanels::showValue(int address, std::uint8_t value) {
     const QString text = QString::fromStdString(HexByte(value));
     boxes_[address]->setText(text);
     if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(text);
+    fromBoard_.insert(address);
 }
 
 void RegisterPanels::writeBox(int index) {
-    if (board_.link().halted()) return;
     const QString valueText =
         QString::fromStdString(std::string(ValueText(boxes_[index]->text().toStdString())));
-    if (gangGain_->isChecked() && index >= 6 && index <= 8) {
-        WriteGangedGain(valueText);
-        return;
-    }
-    if (gangOffset_->isChecked() && index >= 9 && index <= 11) {
-        WriteGangedOffset(valueText);
+    const int address = AddressOfBox(index);
+    // A box of a gang group whose check box is ticked writes the whole group (the mirror
+    // boxes belong to no group).
+    const Gang gang =
+        index == address ? AfeRegisters()[static_cast<std::size_t>(address)].gang : Gang::None;
+    if ((gang == Gang::Gain && gangGain_->isChecked()) ||
+        (gang == Gang::Offset && gangOffset_->isChecked())) {
+        writeGanged(gang, valueText);
         return;
     }
     const auto value = BoxValue(valueText.toStdString());
     if (!value) return; // no hex digit: the user gave no value, the register keeps its own
-    if (const auto done = WriteAfeRegister(board_, AddressOfBox(index), *value))
+    if (const auto done = WriteAfeRegister(board_, address, *value))
         showValue(done->address, done->readBack);
 }
 
@@ -362,6 +377,7 @@ void RegisterPanels::WriteRegCommand_Click() {
     }
     if (!board_.WriteByte_AFE(*address, *value)) return;
     boxes_[*address]->setText(dataBox_->text());
+    fromBoard_.insert(*address);
 }
 
 } // namespace korva

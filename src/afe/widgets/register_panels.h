@@ -6,13 +6,16 @@
 #include "afe/register_map.h"
 #include "device/board.h"
 #include "ui/prompts.h"
+#include "ui/register_views.h"
 
 #include <QLineEdit>
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <chrono>
 #include <map>
 #include <optional>
+#include <set>
 
 class QCheckBox;
 class QTimer;
@@ -59,13 +62,18 @@ class RegisterBox : public QLineEdit {
     QTimer* releaseTimer_ = nullptr;
 };
 
-class RegisterPanels : public QObject {
+class RegisterPanels : public QObject, public RegisterView {
     Q_OBJECT
   public:
+    // The delay between a (non-stepping) key release and its write.
+    static constexpr std::chrono::milliseconds kWriteDelay{500};
+
     // Builds the boxes on the two register frames and the register controls of the
-    // bottom strip (positions in the strip's coordinates).
+    // bottom strip (positions in the strip's coordinates). `writeDelay`: the delay after a
+    // key release (tests shorten it).
     RegisterPanels(Board& board, Prompts& prompts, QWidget* userFrame, QWidget* testFrame,
-                   QWidget* strip, QObject* parent = nullptr);
+                   QWidget* strip, QObject* parent = nullptr,
+                   std::chrono::milliseconds writeDelay = kWriteDelay);
 
     QLineEdit* reg_KORVA726(int index) const;
     QLabel* KORVA726_Label(int index) const;
@@ -77,7 +85,7 @@ class RegisterPanels : public QObject {
     QLineEdit* DataBox() const { return dataBox_; }
 
     // Reads all 66 registers in two bursts into the boxes and their mirrors.
-    void ReadAllRegisterButton_Click();
+    void ReadAllRegisterButton_Click() { (void)readAll(); }
     // Steps hex text A by n modulo 256 (A is updated too); nothing for non-hex text.
     static std::optional<QString> AddHexString(QString& A, int n);
     // Key release in a register box: step, wait 0.5 s for other keys, write, read back.
@@ -87,19 +95,23 @@ class RegisterPanels : public QObject {
     void ReadRegCommand_Click();
     void WriteRegCommand_Click();
 
-    // The delay between a (non-stepping) key release and its write.
-    static constexpr int kWriteDelayMs = 500;
+    // RegisterView: the boxes' texts, values shown without a write, and Read All.
+    std::string boxText(int address) const override;
+    bool neverRead(int address) const override { return !fromBoard_.count(address); }
+    // Shows a register's value in its box and in its mirror box.
+    void showValue(int address, std::uint8_t value) override;
+    [[nodiscard]] bool readAll() override;
 
   private:
     void writeBox(int index);
     void writeGanged(Gang group, const QString& value);
-    // Shows a register's value in its box and in its mirror box.
-    void showValue(int address, std::uint8_t value);
 
     Board& board_;
     Prompts& prompts_;
+    std::chrono::milliseconds writeDelay_;
     std::map<int, RegisterBox*> boxes_;
     std::map<int, QLabel*> labels_;
+    std::set<int> fromBoard_; // registers whose boxes have shown a value from the board
     QCheckBox* gangGain_ = nullptr;
     QCheckBox* gangOffset_ = nullptr;
     QPushButton* readAll_ = nullptr;

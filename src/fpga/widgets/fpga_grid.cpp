@@ -104,6 +104,7 @@ FpgaGrid::FpgaGrid(Board& board, Prompts& prompts, QWidget* parent)
                            twRect(480, below, 2295, 495));
     progress_ = new QProgressBar(this);
     progress_->setObjectName("ProgressBar2");
+    progress_->setAccessibleName("FPGA register read progress");
     progress_->setGeometry(twRect(480, below + 540, 2295, 255));
     progress_->setRange(0, 100);
     progress_->setValue(0);
@@ -139,14 +140,26 @@ void FpgaGrid::XilinxReg_Change(int index) {
     WriteFpgaRegister(board_, index, *value);
 }
 
+std::optional<std::uint8_t> FpgaGrid::shownValue(int address) const {
+    const QLineEdit* cell = XilinxReg(address);
+    if (!cell) return std::nullopt;
+    const auto value = ParseHexStrict(cell->text().toStdString());
+    if (!value || cell->text() != QString::fromStdString(HexNoLeadingZeros(*value)))
+        return std::nullopt;
+    return value;
+}
+
+void FpgaGrid::showValue(int address, std::uint8_t value) {
+    if (QLineEdit* cell = XilinxReg(address))
+        cell->setText(QString::fromStdString(HexNoLeadingZeros(value)));
+}
+
 void FpgaGrid::ReadAllXilinxButton_Click() {
     ProgressPacer pacer(progress_);
     for (int i = 0; i < kReadAllCount; ++i) {
         // A failed exchange has no value: the cell keeps its text rather than showing a
         // made-up 0.
-        if (const auto value = ReadFpgaRegister(board_, i))
-            cells_[static_cast<std::size_t>(i)]->setText(
-                QString::fromStdString(HexNoLeadingZeros(*value)));
+        if (const auto value = ReadFpgaRegister(board_, i)) showValue(i, *value);
         pacer.setValue(qRound(i * 100.0 / (kReadAllCount - 1)));
     }
     pacer.setValue(0);

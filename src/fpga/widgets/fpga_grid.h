@@ -1,10 +1,11 @@
 // The FPGA register grid: 48 cells showing FPGA registers 0x00..0x2F, a read-all button for
 // registers 0x00..0x24 and a single-register read/write pair. Every edit the user makes in a
 // cell writes that cell's register; texts the program puts in the cells (a read, the DE
-// generator) are only shown and never written back.
+// generator's writes) are only shown and never written back.
 #pragma once
 
 #include "fpga/fpga_ops.h"
+#include "ui/register_views.h"
 
 #include <QWidget>
 #include <array>
@@ -19,7 +20,7 @@ namespace korva {
 class Board;
 class Prompts;
 
-class FpgaGrid : public QWidget {
+class FpgaGrid : public QWidget, public FpgaRegisterView {
     Q_OBJECT
   public:
     static constexpr int kCells = 48;
@@ -43,6 +44,11 @@ class FpgaGrid : public QWidget {
     void ReadByteXilinxButton_Click();
     // Writes FPGA_Data to the register named in FPGA_Address.
     void WriteByteXilinxButton_Click();
+
+    // FpgaRegisterView: the cells' values, shown, and the read-all.
+    std::optional<std::uint8_t> shownValue(int address) const override;
+    void showValue(int address, std::uint8_t value) override;
+    void readAll() override { ReadAllXilinxButton_Click(); }
 
   private:
     void warn(const QString& title, const QString& text);

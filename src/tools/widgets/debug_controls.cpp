@@ -2,6 +2,7 @@
 
 #include "device/textnum.h"
 #include "tools/download.h"
+#include "ui/register_views.h"
 #include "ui/twips.h"
 
 #include <QEvent>
@@ -40,19 +41,13 @@ QLineEdit* box(const char* name, const QString& text, int maxLength = 0) {
 } // namespace
 
 DebugControls::DebugControls(Board& board, Prompts& prompts, QWidget* debug1Page,
-                             QWidget* debug3Page, std::function<QString(int)> registerBoxText,
-                             QPushButton* downloadFpgaButton, QPushButton* command1Button,
-                             QString workingDir, QObject* parent)
+                             QWidget* debug3Page, const RegisterView& registers,
+                             QPushButton* downloadFpgaButton, QString workingDir, QObject* parent)
     : QObject(parent), board_(board), prompts_(prompts), debug1_(debug1Page), debug3_(debug3Page),
-      registerBoxText_(std::move(registerBoxText)), downloadFpga_(downloadFpgaButton),
-      workingDir_(std::move(workingDir)) {
+      registers_(registers), downloadFpga_(downloadFpgaButton), workingDir_(std::move(workingDir)) {
     setObjectName("DebugControls");
     if (debug1Page) buildDebug1(debug1Page);
     if (debug3Page) buildDebug3(debug3Page);
-    if (downloadFpgaButton)
-        connect(downloadFpgaButton, &QPushButton::clicked, this, [this] { DownloadFPGA_Click(); });
-    if (command1Button)
-        connect(command1Button, &QPushButton::clicked, this, [this] { WipeEEPROM_Click(); });
 }
 
 void DebugControls::buildDebug1(QWidget* page) {
@@ -269,10 +264,9 @@ void DebugControls::Command3_Click() {
     // box gives one byte (an empty or one-digit box its lenient value), so that one short
     // box cannot shift the bytes of the others.
     std::string data;
-    for (int boxIndex : {0x08, 0x00, 0x01}) {
-        const QString text = registerBoxText_ ? registerBoxText_(boxIndex) : QString();
-        data += HexByte(static_cast<std::uint8_t>(ParseHexLenient(text.toStdString()) & 0xFF));
-    }
+    for (int address : {0x08, 0x00, 0x01})
+        data +=
+            HexByte(static_cast<std::uint8_t>(ParseHexLenient(registers_.boxText(address)) & 0xFF));
     (void)board_.WriteBurstI2C(kAfeI2cAddress, 0x06, 3, data);
 }
 
@@ -287,7 +281,9 @@ void DebugControls::DownloadFPGA_Click() {
     const DataPipeResult r = DownloadBitstream(
         board_.link(), std::filesystem::path(QFile::encodeName(workingDir_).toStdString()),
         [shown](bool visible) {
-            if (shown) shown->setVisible(visible);
+            if (!shown) return;
+            shown->setVisible(visible);
+            shown->setEnabled(visible); // hidden, it is out of every tool's reach
         });
     if (r.outcome == DataPipeResult::Outcome::FileProblem) tell(QString::fromStdString(r.error));
 }

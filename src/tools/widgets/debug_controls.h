@@ -8,7 +8,6 @@
 
 #include <QObject>
 #include <QString>
-#include <functional>
 
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,17 +17,19 @@ class QWidget;
 
 namespace korva {
 
+class RegisterView;
+
 class DebugControls : public QObject {
     Q_OBJECT
   public:
-    // Builds the controls onto the two pages. registerBoxText(k) is the text of AFE
-    // register box k. downloadFpgaButton and command1Button are the hidden buttons of the
-    // User Registers frame (either may be null). workingDir is where the bitstream and the
-    // probe file are looked up ("" = the current directory). The pages own the controls;
-    // the object itself belongs to `parent` (or to the caller when none is given).
+    // Builds the controls onto the two pages. `registers` gives the AFE register boxes'
+    // texts that WriteBurst sends. downloadFpgaButton is the hidden button of the User
+    // Registers frame that a download hides and shows (may be null). workingDir is where
+    // the bitstream and the probe file are looked up ("" = the current directory). The
+    // pages own the controls; the object itself belongs to `parent` (or to the caller when
+    // none is given).
     DebugControls(Board& board, Prompts& prompts, QWidget* debug1Page, QWidget* debug3Page,
-                  std::function<QString(int boxIndex)> registerBoxText,
-                  QPushButton* downloadFpgaButton, QPushButton* command1Button,
+                  const RegisterView& registers, QPushButton* downloadFpgaButton,
                   QString workingDir = {}, QObject* parent = nullptr);
 
     // Handlers, callable directly.
@@ -59,7 +60,7 @@ class DebugControls : public QObject {
     Prompts& prompts_;
     QWidget* debug1_;
     QWidget* debug3_;
-    std::function<QString(int)> registerBoxText_;
+    const RegisterView& registers_;
     QPushButton* downloadFpga_;
     QString workingDir_;
 

@@ -22,7 +22,7 @@ CscControl::CscControl(QPushButton* button, Board& board, QObject* parent)
     : QObject(parent), button_(button), board_(board) {
     setObjectName("CscControl");
     if (!button_) return;
-    show(false);
+    showState(false);
     connect(button_, &QPushButton::clicked, this, [this] { CSC_Click(); });
 }
 
@@ -38,11 +38,11 @@ void CscControl::CSC_Click() {
 }
 
 void CscControl::CSC_Enable() {
-    if (write(true)) show(true);
+    if (write(true)) showState(true);
 }
 
 void CscControl::CSC_Disable() {
-    if (write(false)) show(false);
+    if (write(false)) showState(false);
 }
 
 bool CscControl::write(bool on) {
@@ -51,7 +51,7 @@ bool CscControl::write(bool on) {
     return SetConverter(board_, on);
 }
 
-void CscControl::show(bool on) {
+void CscControl::showState(bool on) {
     if (!button_) return;
     button_->setText(on ? kEnabledCaption : kDisabledCaption);
     if (on) {

@@ -28,10 +28,12 @@ class CscControl : public QObject {
     // Switches to the other state; any caption but the enabled one counts as disabled.
     void CSC_Click();
     bool enabled() const;
+    // Shows a state the converter was switched to elsewhere (the mode set-up), sending
+    // nothing.
+    void showState(bool on);
 
   private:
     bool write(bool on);
-    void show(bool on);
 
     QPointer<QPushButton> button_;
     Board& board_;

@@ -2,15 +2,14 @@
 
 #include "device/board.h"
 #include "device/textnum.h"
-#include "fpga/widgets/fpga_grid.h"
-#include "fpga/fpga_ops.h"
+#include "ui/register_views.h"
 #include "ui/twips.h"
-#include "video/mode_setup.h"
 
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QValidator>
 #include <algorithm>
 
@@ -74,7 +73,7 @@ class TypedLengthValidator : public QValidator {
 
 } // namespace
 
-DeGenerator::DeGenerator(FpgaGrid& grid, Board& board, QWidget* parent)
+DeGenerator::DeGenerator(FpgaRegisterView& grid, Board& board, QWidget* parent)
     : QFrame(parent), grid_(grid), board_(board) {
     setObjectName("Frame2");
     resize(tw(6500), tw(5400));
@@ -122,28 +121,46 @@ int DeGenerator::indexOf(const QObject* object) const {
     return it == boxes_.end() ? -1 : static_cast<int>(it - boxes_.begin());
 }
 
-void DeGenerator::Change(int which) {
+DeWindow DeGenerator::window() const {
+    DeWindow window{};
+    for (int k = 0; k < kBoxes; ++k)
+        window[static_cast<std::size_t>(k)] =
+            ReadNumber(boxes_[static_cast<std::size_t>(k)]->text().toStdString());
+    return window;
+}
+
+bool DeGenerator::setWindow(const DeWindow& window) {
+    for (int k = 0; k < kBoxes; ++k) {
+        QLineEdit* b = boxes_[static_cast<std::size_t>(k)];
+        const QString text =
+            QString::fromStdString(DecimalText(window[static_cast<std::size_t>(k)]));
+        if (b->text() == text) continue; // no change, no change handling
+        {
+            // The change handling runs here rather than from the signal, to learn its result.
+            const QSignalBlocker quiet(b);
+            b->setText(text);
+        }
+        if (!Change(k)) return false;
+    }
+    return true;
+}
+
+bool DeGenerator::Change(int which) {
     const QLineEdit* b = box(which);
-    if (!b) return;
-    const double v = ReadNumber(b->text().toStdString());
-    BytePair bytes; // zero and negative counts put 0 in both cells
-    if (v > 0) {
-        const auto split = SplitWord(v);
-        // A count beyond two bytes has no register form: write nothing rather than a
-        // truncated window.
-        if (!split) return;
-        bytes = *split;
-    }
-    const int high = kDeFirstRegister + 2 * which; // grid cell = FPGA register
-    const std::pair<int, std::uint8_t> cells[] = {{high, bytes.high}, {high + 1, bytes.low}};
-    for (const auto& [cell, byte] : cells) {
-        QLineEdit* shown = grid_.XilinxReg(cell);
-        const QString text = QString::fromStdString(HexNoLeadingZeros(byte));
-        if (shown->text() == text) continue; // unchanged: this byte was written before
-        shown->setText(text);
-        if (!WriteFpgaRegister(board_, cell, byte)) return; // reported: the program is ending
-    }
-    if (which == VstopBox) grid_.ReadAllXilinxButton_Click();
+    if (!b) return true;
+    // A count beyond two bytes has no register form: nothing is written rather than a
+    // truncated window.
+    const auto bytes = DeBoxBytes(ReadNumber(b->text().toStdString()));
+    if (!bytes) return true;
+    const auto count = static_cast<DeCount>(which);
+    const int high = DeHighRegister(count);
+    const DeChange change = WriteDeCountChanges(
+        board_, count, *bytes, {grid_.shownValue(high), grid_.shownValue(high + 1)});
+    for (const FpgaWrite& w : change.written)
+        grid_.showValue(w.address, w.value);
+    if (!change.linkUp) return false;
+    if (which == VstopBox) grid_.readAll();
+    return true;
 }
 
 bool DeGenerator::KeyDown(int which, int key) {

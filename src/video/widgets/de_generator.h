@@ -1,8 +1,10 @@
 // The DE generator frame: four decimal boxes for the horizontal and vertical start and stop
 // of the data-enable window, drawn around a sketch of the active video area. Each change
-// shows the count's high and low byte in FPGA grid cells 28..35 and writes the register of
-// each cell whose text changes.
+// writes those of the count's two FPGA registers (0x1C..0x23) whose grid cells show another
+// value, and the grid shows what was written.
 #pragma once
+
+#include "fpga/de_window.h"
 
 #include <QFrame>
 #include <array>
@@ -14,7 +16,7 @@ class QLineEdit;
 namespace korva {
 
 class Board;
-class FpgaGrid;
+class FpgaRegisterView;
 
 class DeGenerator : public QFrame {
     Q_OBJECT
@@ -23,7 +25,7 @@ class DeGenerator : public QFrame {
     static constexpr int kBoxes = 4;
     static constexpr double kMaxCount = 65535; // a count is two register bytes
 
-    DeGenerator(FpgaGrid& grid, Board& board, QWidget* parent = nullptr);
+    DeGenerator(FpgaRegisterView& grid, Board& board, QWidget* parent = nullptr);
 
     QLineEdit* Hstart() const { return boxes_[HstartBox]; }
     QLineEdit* Hstop() const { return boxes_[HstopBox]; }
@@ -31,10 +33,17 @@ class DeGenerator : public QFrame {
     QLineEdit* Vstop() const { return boxes_[VstopBox]; }
     QLineEdit* box(int which) const;
 
-    // Change handling of one box: the count's bytes go to its two grid cells, and each
-    // cell whose text changes has its register written, high byte first; Vstop then
-    // re-reads the grid. Runs on every text change of the box.
-    void Change(int which);
+    // The four counts as the boxes show them (the program's number reading).
+    DeWindow window() const;
+    // Sets the boxes' texts in the order Hstart, Hstop, Vstart, Vstop; each box whose text
+    // changes runs its change handling. False when a write failed (reported): the boxes
+    // after it keep their texts.
+    [[nodiscard]] bool setWindow(const DeWindow& window);
+
+    // Change handling of one box: each of the count's two registers whose grid cell shows
+    // another value is written, high byte first, and the grid shows it; Vstop then re-reads
+    // the grid. Runs on every text change of the box. False when a write failed (reported).
+    bool Change(int which);
     void Hstart_Change() { Change(HstartBox); }
     void Hstop_Change() { Change(HstopBox); }
     void Vstart_Change() { Change(VstartBox); }
@@ -52,7 +61,7 @@ class DeGenerator : public QFrame {
   private:
     int indexOf(const QObject* box) const;
 
-    FpgaGrid& grid_;
+    FpgaRegisterView& grid_;
     Board& board_;
     std::array<QLineEdit*, kBoxes> boxes_{};
 };

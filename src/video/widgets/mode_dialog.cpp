@@ -3,18 +3,16 @@
 #include <algorithm>
 
 #include "device/board.h"
-#include "device/textnum.h"
-#include "video/mode_setup.h"
-#include "video/mode_table.h"
 #include "ui/prompts.h"
+#include "ui/register_views.h"
 #include "ui/twips.h"
+#include "video/mode_setup.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleOptionButton>
@@ -90,6 +88,7 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
     // Typed text never becomes a list entry: entry i must stay mode line i.
     combo1_->setInsertPolicy(QComboBox::NoInsert);
     combo1_->setGeometry(twRect(90, 405, 2655, 315));
+    label1_->setBuddy(combo1_); // the list is announced by its label
 
     frame1_ = new QGroupBox("Select Input Connector", this);
     frame1_->setObjectName("Frame1");
@@ -140,11 +139,10 @@ ModeDialog::ModeDialog(ModeDialogHost& host, QWidget* parent) : QDialog(parent),
     okButton_ = new QPushButton("OK", this);
     okButton_->setObjectName("OKButton");
     okButton_->setGeometry(twRect(4725, 2655, 1215, 375));
-    // Enter in the mode field must not press a button behind the user's back.
-    for (QPushButton* b : {cancelButton_, okButton_}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    // OK is the default button: Return presses it, or the button that has the focus. In the
+    // mode field, Return first takes the name the field has completed; with a whole name
+    // there it presses OK, which programs that mode or refuses a text that names none.
+    okButton_->setDefault(true);
     connect(okButton_, &QPushButton::clicked, this, &ModeDialog::OKButton_Click);
     connect(cancelButton_, &QPushButton::clicked, this, &ModeDialog::CancelButton_Click);
 }
@@ -173,10 +171,20 @@ void ModeDialog::refuse(const QString& text) {
                             text + "\n\nNothing was sent to the board.");
 }
 
-bool ModeDialog::stopped() {
-    return host_.board().link().halted();
-}
-
+// OK, in this order (every write is one exchange; a failed one ends the sequence there, as
+// the program ends):
+// 1. The selected mode line is checked: a line that cannot be programmed is refused and
+//    nothing is sent.
+// 2. The DE generator's boxes get the mode's Hstart, Hstop, Vstart and Vstop, in that order.
+//    Each box whose text changes writes those of its two FPGA registers (0x1C..0x23) whose
+//    grid cells show another value, high byte first; a change of Vstop then re-reads the
+//    grid (FPGA 0x00..0x24).
+// 3. The set-up (ApplyModeSetup), with the DE window as the boxes now show it: the eight DE
+//    registers written directly (0x1C..0x23), PLL Htotal (AFE 0x0E, 0x0F), and for the
+//    chosen connector the input configuration (AFE 0x05), the multiplexer channel, the
+//    sync-separator mode and, with the tick box, the converter (FPGA 0x1B).
+// 4. The register box of 0x05 and the converter button show what step 3 wrote.
+// 5. The dialog hides, and Read All Registers reads the AFE's registers back (two bursts).
 void ModeDialog::OKButton_Click() {
     const int i = selectedMode();
     if (i < 0) {
@@ -188,54 +196,30 @@ void ModeDialog::OKButton_Click() {
         return;
     }
     const std::string& line = modeLines_[static_cast<std::size_t>(i)];
-    const std::string why = ModeLineProblem(line);
-    if (!why.empty()) {
+    std::string why;
+    const auto setup = ModeSettingsFromLine(line, std::nullopt, false, &why);
+    if (!setup) {
         refuse(QString("The mode line \"%1\" cannot be programmed: %2.")
                    .arg(QString::fromStdString(line), QString::fromStdString(why)));
         return;
     }
-    const ModeLine mode = *ParseModeLine(line);
 
-    // The DE boxes first: each change moves the grid cells and FPGA registers with it.
-    const double de[4] = {mode.hStart, mode.hStop, mode.vStart, mode.vStop};
-    QLineEdit* boxes[4];
-    for (int k = 0; k < 4; ++k) {
-        boxes[k] = host_.deBox(k);
-        Q_ASSERT(boxes[k]);
-        boxes[k]->setText(QString::fromStdString(DecimalText(de[k])));
-        if (stopped()) return;
-    }
+    if (!host_.setDeWindow(setup->de)) return;
 
-    // Then the board set-up, starting with the DE window once more, written directly from
-    // the boxes as they now stand.
-    ModeSettings setup;
-    for (int k = 0; k < kDeCounts; ++k) {
-        setup.de[static_cast<std::size_t>(k)] = ReadNumber(boxes[k]->text().toStdString());
-        if (!SplitWord(setup.de[static_cast<std::size_t>(k)])) {
-            refuse(QString("The DE box now shows \"%1\", which is outside 0..65535.")
-                       .arg(boxes[k]->text()));
-            return;
-        }
-    }
-    setup.pllHtotal = mode.pllHtotal;
+    ModeSettings settings = *setup;
+    settings.de = host_.deWindow();
     if (const int connector = connectorGroup_->checkedId();
         connector >= 0 && connector < kConnectors)
-        setup.connector = connector;
-    setup.switchConverter = autoEnableCSC_->isChecked();
-    ModeSetupHooks hooks;
-    hooks.inputConfigWritten = [this](std::uint8_t value) {
-        host_.setRegisterBoxText(0x05, QString::fromStdString(HexByte(value)));
-    };
-    hooks.switchConverter = [this](bool on) {
-        if (on)
-            host_.CSC_Enable();
-        else
-            host_.CSC_Disable();
-    };
-    if (!ApplyModeSetup(host_.board(), setup, hooks)) return;
+        settings.connector = connector;
+    settings.switchConverter = autoEnableCSC_->isChecked();
+    const ModeSetupDone done = ApplyModeSetup(host_.board(), settings);
+
+    if (done.inputConfig) host_.registers().showValue(0x05, *done.inputConfig);
+    if (done.converterOn) host_.showConverter(*done.converterOn);
+    if (!done.linkUp) return;
 
     hide();
-    host_.ReadAllRegisterButton_Click();
+    (void)host_.registers().readAll(); // a failed read has been reported: nothing follows
 }
 
 void ModeDialog::CancelButton_Click() {

@@ -37,8 +37,9 @@ class ModeDialog : public QDialog {
     const std::vector<std::string>& ModeLines() const { return modeLines_; }
 
     // Programs the board for the selected mode and connector, hides the dialog and reads
-    // the AFE registers back. Refuses (a message box, nothing sent, the dialog stays
-    // open) when no listed mode is selected or the mode line cannot be programmed.
+    // the AFE registers back (the sequence is listed at its definition). Refuses (a message
+    // box, nothing sent, the dialog stays open) when no listed mode is selected or the mode
+    // line cannot be programmed.
     void OKButton_Click();
     // Hides the dialog and selects entry 1 again; nothing is sent.
     void CancelButton_Click();
@@ -47,7 +48,6 @@ class ModeDialog : public QDialog {
     // Index of the selected Combo1 entry, -1 when the field holds typed text instead.
     int selectedMode() const;
     void refuse(const QString& text);
-    bool stopped(); // the board link has reported a failure: the program is ending
 
     ModeDialogHost& host_;
     std::vector<std::string> modeLines_;

@@ -1,30 +1,29 @@
 // What the input and video mode dialog needs from the main window: the board, the message
-// boxes, the four DE boxes, the register panel's boxes, the colour space converter switch
-// and the register read-back.
+// boxes, the DE generator's window, the register boxes and the converter button.
 #pragma once
 
-#include <QString>
-
-class QLineEdit;
+#include "fpga/de_window.h"
 
 namespace korva {
 
 class Board;
 class Prompts;
+class RegisterView;
 
 class ModeDialogHost {
   public:
     virtual ~ModeDialogHost() = default;
     virtual Board& board() = 0;
     virtual Prompts& prompts() = 0;
-    // The DE boxes: 0 Hstart, 1 Hstop, 2 Vstart, 3 Vstop. Setting a box's text runs its
-    // change behaviour (grid cells and FPGA registers follow it).
-    virtual QLineEdit* deBox(int which) = 0;
-    // Shows a text in a register panel box without writing anything to the board.
-    virtual void setRegisterBoxText(int index, const QString& text) = 0;
-    virtual void CSC_Enable() = 0;
-    virtual void CSC_Disable() = 0;
-    virtual void ReadAllRegisterButton_Click() = 0;
+    // The DE generator's four counts. Setting them runs the change handling of each box
+    // whose text changes: the FPGA registers whose grid cells change are written, and a
+    // change of Vstop re-reads the grid. False when a write failed (reported).
+    [[nodiscard]] virtual bool setDeWindow(const DeWindow& window) = 0;
+    // The counts as the DE boxes now show them.
+    virtual DeWindow deWindow() const = 0;
+    virtual RegisterView& registers() = 0;
+    // Shows the converter's state on its button, sending nothing.
+    virtual void showConverter(bool on) = 0;
 };
 
 } // namespace korva
