@@ -42,6 +42,12 @@ using namespace korva;
 
 namespace {
 
+BoardSelection simulated() {
+    BoardSelection s;
+    s.simulate = true;
+    return s;
+}
+
 // Answers nothing and shows nothing: no modal window may stop a measurement.
 struct SilentPrompts : Prompts {
     QString file;
@@ -49,22 +55,26 @@ struct SilentPrompts : Prompts {
     bool confirm(QWidget*, const QString&, const QString&) override { return true; }
     QString saveFileName(QWidget*, const FileRequest&) override { return file; }
     QString openFileName(QWidget*, const FileRequest&) override { return file; }
+    int choose(QWidget*, const QString&, const QString&, const QStringList&, int) override {
+        return 0;
+    }
 };
 
 // The program's window on the simulated board, shown, exposed and started.
 struct ShownWindow {
     QTemporaryDir dir;
-    SimBoard sim;
+    BoardConnection connection{simulated()};
+    SimBoard& sim = *connection.simulatedBoard();
     SilentPrompts prompts;
     std::unique_ptr<Form1> form;
 
     ShownWindow() {
         Form1Options o;
         o.configDir = dir.path();
-        o.lockFile = dir.filePath("instance.lock");
+        o.lockDir = dir.path();
         o.workingDir = QDir::currentPath();
         o.endProgram = [] {};
-        form = std::make_unique<Form1>(sim, prompts, o);
+        form = std::make_unique<Form1>(connection, prompts, o);
         form->Form_Load();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get())) std::abort();
@@ -159,18 +169,15 @@ void showUntilPainted(QWidget* window) {
 
 // The program's window as it starts: created, loaded, shown, painted.
 struct StartedWindow {
-    SimBoard sim;
+    BoardConnection connection{simulated()};
     SilentPrompts prompts;
     std::unique_ptr<Form1> form;
     explicit StartedWindow(const QTemporaryDir& dir) {
         Form1Options o;
         o.configDir = dir.path();
-        // Where the program keeps its lock: the runtime folder, a RAM disk in a session.
-        o.lockFile = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
-                         .filePath("korva726eval-bench.lock");
         o.workingDir = QDir::currentPath();
         o.endProgram = [] {};
-        form = std::make_unique<Form1>(sim, prompts, o);
+        form = std::make_unique<Form1>(connection, prompts, o);
         form->Form_Load();
         showUntilPainted(form.get());
     }

@@ -22,6 +22,8 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLayout>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QMenuBar>
@@ -97,6 +99,12 @@ QString lockProblem(const QString& path, QLockFile::LockError error) {
     return "the lock could not be taken";
 }
 
+// What the warning about another copy says of the board both copies are for.
+QString otherCopyDrives(const BoardIdentity& board) {
+    if (board.none()) return "It waits for a board to be plugged in.";
+    return "It drives the " + QString::fromStdString(board.describe()) + ".";
+}
+
 } // namespace
 
 // The FPGA grid as the DE generator reaches it, built when first needed.
@@ -115,19 +123,27 @@ class Form1::GridOnDemand : public FpgaRegisterView {
     Form1& form_;
 };
 
-Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* parent)
-    : QMainWindow(parent), layer_(layer), prompts_(prompts), options_(std::move(options)),
-      link_(layer, context_, *this), board_(link_) {
+Form1::Form1(BoardConnection& connection, Prompts& prompts, Form1Options options, QWidget* parent)
+    : QMainWindow(parent), connection_(connection), prompts_(prompts),
+      options_(std::move(options)) {
     setObjectName("Form1");
-    setWindowTitle(kProgramTitle);
+    connection_.setErrorSink(*this);
+    // Attach and detach come from the USB layer's thread: the title follows on this one.
+    QPointer<Form1> self(this);
+    connection_.onEvent = [self](BoardConnection::Event, const BoardIdentity&) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self] {
+                if (self) self->updateTitle();
+            },
+            Qt::QueuedConnection);
+    };
+    updateTitle();
     // A compact font, so that the longest captions fit beside their boxes.
     QFont compact = font();
     compact.setFamilies({"DejaVu Sans Condensed", "Liberation Sans Narrow", "Arial Narrow"});
     compact.setPixelSize(11);
     setFont(compact);
-    // Device context: interface 0, alternate setting 0, before the USB layer starts.
-    context_.interfaceNumber = 0;
-    context_.alternateSetting = 0;
     buildTabs();
     buildMenus();
     // Fixed single border: minimise, no maximise, not resizable.
@@ -140,6 +156,7 @@ Form1::Form1(UsbLayer& layer, Prompts& prompts, Form1Options options, QWidget* p
 
 Form1::~Form1() {
     shutdownUsb();
+    connection_.onEvent = nullptr;
 }
 
 const char* const Form1::kPageCaptions[kPages] = {
@@ -179,12 +196,12 @@ void Form1::buildTabs() {
     frame5_ = frame(pages_[0], "Frame5", 5610);
     frame1_ = frame(pages_[1], "Frame1", 5400);
 
-    panels_ = new RegisterPanels(board_, prompts_, frame5_, frame1_, central, this,
+    panels_ = new RegisterPanels(board(), prompts_, frame5_, frame1_, central, this,
                                  options_.registerWriteDelay.value_or(RegisterPanels::kWriteDelay));
 
     // The DE generator shows its register bytes in the FPGA grid and re-reads it.
     gridView_ = std::make_unique<GridOnDemand>(*this);
-    deGenerator_ = new DeGenerator(*gridView_, board_, pages_[2]);
+    deGenerator_ = new DeGenerator(*gridView_, board(), pages_[2]);
     deGenerator_->setGeometry(twRect(130, 60, 6500, 5400));
 
     // Two buttons on the User Registers frame that start hidden, and disabled while hidden:
@@ -206,7 +223,7 @@ void Form1::buildTabs() {
     buildBottomStrip(central);
 
     dump_ =
-        std::make_unique<DumpCommands>(board_, prompts_, this, panels_->ProgressBar1(), *panels_);
+        std::make_unique<DumpCommands>(board(), prompts_, this, panels_->ProgressBar1(), *panels_);
 }
 
 QWidget* Form1::offWindowPage(int i) {
@@ -221,13 +238,13 @@ QWidget* Form1::offWindowPage(int i) {
 }
 
 FpgaGrid& Form1::fpgaGrid() {
-    if (!grid_) grid_ = new FpgaGrid(board_, prompts_, offWindowPage(4));
+    if (!grid_) grid_ = new FpgaGrid(board(), prompts_, offWindowPage(4));
     return *grid_;
 }
 
 DebugControls& Form1::debugControls() {
     if (!debug_)
-        debug_ = new DebugControls(board_, prompts_, offWindowPage(3), offWindowPage(5), *panels_,
+        debug_ = new DebugControls(board(), prompts_, offWindowPage(3), offWindowPage(5), *panels_,
                                    downloadFpga_, options_.workingDir, this);
     return *debug_;
 }
@@ -244,7 +261,7 @@ void Form1::buildBottomStrip(QWidget* central) {
     csc_ = new WrappingButton("YPbPr to RGB CSC Is Currently Disabled", central);
     csc_->setObjectName("CSC");
     csc_->setGeometry(twRect(4950, 6255, 2085, 585));
-    cscControl_ = new CscControl(csc_, board_, this);
+    cscControl_ = new CscControl(csc_, board(), this);
 }
 
 void Form1::CSC_Enable() {
@@ -371,36 +388,24 @@ QString Form1::GetIniString(const QString& section, const QString& key) const {
 bool Form1::Form_Load() {
     hiddenModesShown_ = ReadTestFlag(configPath().toStdString());
 
-    QString lockPath = options_.lockFile;
-    if (lockPath.isEmpty()) {
-        QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // One window per board: the guard is the board's (its serial number, else its port
+    // path). Windows on the simulated board each have a board of their own.
+    const BoardIdentity board = connection_.identity();
+    if (!board.simulated) {
+        QString dir = options_.lockDir;
+        if (dir.isEmpty()) dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
         if (dir.isEmpty()) dir = QDir::tempPath();
-        lockPath = QDir(dir).filePath("korva726eval.lock");
-    }
-    instanceLock_ = std::make_unique<QLockFile>(lockPath);
-    instanceLock_->setStaleLockTime(0);
-    if (!instanceLock_->tryLock(0)) {
-        const QString problem = lockProblem(lockPath, instanceLock_->error());
-        instanceLock_.reset();
-        if (problem.isEmpty()) {
-            prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
-                             " Another copy of the Application is running.\r\n"
-                             "Please close all previous instance of the application and restart");
-            return false;
-        }
-        // Not another copy: the lock itself is unusable. Say so, and run without the check.
-        qWarning("cannot create the single-instance lock %s: %s", qUtf8Printable(lockPath),
-                 qUtf8Printable(problem));
-        prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
-                         QString("The lock file %1, which keeps a second copy of the program from "
-                                 "starting, cannot be created: %2.\n\nThe program runs without "
-                                 "that check.")
-                             .arg(lockPath, problem));
+        // The key as a file name: a serial number may hold any character.
+        const std::string key = board.none() ? std::string("no-board") : board.key();
+        const QString name =
+            QString::fromLatin1(QByteArray::fromStdString(key).toPercentEncoding("-._"))
+                .replace('%', '_');
+        if (!takeInstanceLock(QDir(dir).filePath("korva726eval-" + name + ".lock"))) return false;
     }
 
-    // The board's USB identifiers, when Config.ini overrides them.
-    const UsbMatchSetting usb = ReadUsbMatch(configPath().toStdString(), options_.match);
-    options_.match = usb.match;
+    // The board's USB identifiers, when Config.ini overrides them: the connection was made
+    // with them; here the ones it could not use are shown.
+    const UsbMatchSetting usb = ReadUsbMatch(configPath().toStdString(), MatchEntry{});
     if (!usb.problems.empty()) {
         for (const auto& problem : usb.problems)
             qWarning("%s", problem.c_str());
@@ -420,14 +425,76 @@ void Form1::Form_Activate() {
     if (!usbStarted_) {
         usbStarted_ = true;
         // The match table: the defaults, overridden by Config.ini [USB] (read at load).
-        const Status s =
-            layer_.init(&driverHandle_, options_.match, MakeEventTable(layer_, context_));
+        const Status s = connection_.open();
         if (s != status::Success) {
             TraceMsg("Form_Activate(): Failed to initialize USB driver: error &H" +
                      QString::number(s, 16).toUpper().toStdString() + "\r\n(" +
-                     Stat2Str(layer_, s) + ")");
+                     Stat2Str(connection_.layer(), s) + ")");
         }
+        updateTitle();
     }
+}
+
+bool Form1::takeInstanceLock(const QString& lockPath) {
+    instanceLock_ = std::make_unique<QLockFile>(lockPath);
+    instanceLock_->setStaleLockTime(0);
+    const QString knock = lockPath + ".socket";
+    if (!instanceLock_->tryLock(0)) {
+        const QString problem = lockProblem(lockPath, instanceLock_->error());
+        instanceLock_.reset();
+        if (problem.isEmpty()) {
+            // The other copy brings its window to the front when it hears from this one.
+            QLocalSocket other;
+            other.connectToServer(knock);
+            if (other.waitForConnected(1000)) {
+                other.write("raise\n");
+                other.waitForBytesWritten(1000);
+            }
+            prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
+                             " Another copy of the Application is running.\r\n"
+                             "Please close all previous instance of the application and restart"
+                             "\r\n\r\n" +
+                                 otherCopyDrives(connection_.identity()));
+            return false;
+        }
+        // Not another copy: the lock itself is unusable. Say so, and run without the check.
+        qWarning("cannot create the single-instance lock %s: %s", qUtf8Printable(lockPath),
+                 qUtf8Printable(problem));
+        prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
+                         QString("The lock file %1, which keeps a second copy of the program from "
+                                 "starting, cannot be created: %2.\n\nThe program runs without "
+                                 "that check.")
+                             .arg(lockPath, problem));
+        return true;
+    }
+    // A socket left by a copy that was killed is stale: the lock says that copy is gone.
+    QLocalServer::removeServer(knock);
+    instanceServer_ = new QLocalServer(this);
+    connect(instanceServer_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* other = instanceServer_->nextPendingConnection()) {
+            connect(other, &QLocalSocket::disconnected, other, &QObject::deleteLater);
+            if (isMinimized()) showNormal();
+            raise();
+            activateWindow();
+            emit anotherCopyStarted();
+        }
+    });
+    if (!instanceServer_->listen(knock))
+        qWarning("a second copy cannot bring this window forward: %s",
+                 qUtf8Printable(instanceServer_->errorString()));
+    return true;
+}
+
+void Form1::updateTitle() {
+    const BoardIdentity board = connection_.identity();
+    const bool attached = connection_.attached();
+    attachedOnce_ = attachedOnce_ || attached;
+    QString what = QString::fromStdString(board.describe());
+    if (!board.simulated && !board.none() && !attached && attachedOnce_)
+        what = QString::fromStdString(board.serial.empty() ? "board at port " + board.port
+                                                           : "board " + board.serial) +
+               " unplugged";
+    setWindowTitle(QString(kProgramTitle) + " \u2014 " + what);
 }
 
 void Form1::ShowHiddenModes() {
@@ -447,10 +514,7 @@ void Form1::UnloadAllForms() {
 }
 
 void Form1::shutdownUsb() {
-    if (driverHandle_ > 0) {
-        layer_.uninit(driverHandle_);
-        driverHandle_ = 0;
-    }
+    connection_.close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -464,14 +528,19 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::errMsg(std::int16_t code) {
     // The program ends without running destructors: whatever the USB layer holds back (a
     // capture's last records) goes out now, before the box that may wait a long time.
-    layer_.flush();
+    connection_.flush();
     // A failed transfer or a short reply says which operation failed and why; a board that
     // is not there, and a report without detail, keep their fixed texts.
-    const auto& failure = link_.lastFailure();
+    const auto& failure = connection_.link().lastFailure();
     QString text = code == 0
                        ? "Selected Device Driver was not found. Perhaps no device is connected."
                        : "Unknown Error.";
     if (failure) text = QString::fromStdString(Describe(*failure));
+    // Without any board since the start, one line more on what to do about it.
+    if (code == 0 && !failure && connection_.identity().none())
+        text += "\nPlug the board in. If it is plugged in but cannot be opened, install the "
+                "udev rule 60-korva726eval.rules (korva726ctl list says whether you may open "
+                "it). Or start the program with --simulate to try it without a board.";
     prompts_.message(this, Prompts::Icon::Critical,
                      code == 0 ? "KORVA726 USB  Error" : "KORVA726 USB Error", text);
     UnloadAllForms();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "device/board.h"
+#include "device/board_connection.h"
 #include "device/exchange.h"
 #include "ui/prompts.h"
 #include "video/widgets/mode_dialog_host.h"
@@ -18,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class QLocalServer;
 class QLockFile;
 class QTabWidget;
 class QAction;
@@ -37,10 +39,11 @@ class AboutBox;
 class SystemInfo;
 
 struct Form1Options {
-    QString configDir;  // folder that holds Config.ini (default: the executable's folder)
-    QString lockFile;   // single-instance lock (default: in the user's runtime folder)
+    QString configDir; // folder that holds Config.ini (default: the executable's folder)
+    // Where the single-instance locks go, one for each board (default: the user's runtime
+    // folder).
+    QString lockDir;
     QString workingDir; // where mode_table.dat and the bitstream are looked up ("" = cwd)
-    MatchEntry match;   // overridden by [USB] VendorID/ProductID in Config.ini at load
     SystemInfo* systemInfo = nullptr; // the About box's system lookups (null: this host)
     // The register boxes' delay between a key release and its write (empty: the 0.5 s of
     // the panels; tests shorten it).
@@ -53,20 +56,24 @@ struct Form1Options {
 class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     Q_OBJECT
   public:
-    Form1(UsbLayer& layer, Prompts& prompts, Form1Options options = {}, QWidget* parent = nullptr);
+    // The window drives the connection's board (chosen before), which it opens when it
+    // first becomes active and closes when it goes.
+    Form1(BoardConnection& connection, Prompts& prompts, Form1Options options = {},
+          QWidget* parent = nullptr);
     ~Form1() override;
 
-    // Start-up after creation: reads the flag, takes the single-instance guard (a lock
-    // that cannot be created is reported, and the program runs without it), reads the USB
-    // identifiers of Config.ini, sets the tabs and loads the mode table. False when another
-    // copy is running (the warning has been shown, and the caller ends the program without
-    // showing anything).
+    // Start-up after creation: reads the flag, takes the single-instance guard of the
+    // board (a lock that cannot be created is reported, and the program runs without it;
+    // windows on the simulated board take none), checks the USB identifiers of Config.ini,
+    // sets the tabs and loads the mode table. False when another copy drives the same
+    // board (the warning has been shown and that copy's window brought to the front, and
+    // the caller ends the program without showing anything).
     bool Form_Load();
     // USB start-up; runs when the window first becomes active.
     void Form_Activate();
 
     // Public operations.
-    void ErrMsg(std::int16_t err) { link_.ErrMsg(err); }
+    void ErrMsg(std::int16_t err) { connection_.link().ErrMsg(err); }
     QString GetIniString(const QString& section, const QString& key) const;
     void ShowHiddenModes();
     void UnloadAllForms();
@@ -101,12 +108,16 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     RegisterView& registers() override;
     void showConverter(bool on) override;
 
-    Board& board() override { return board_; }
-    CommandLink& link() { return link_; }
-    DeviceContext& deviceContext() { return context_; }
-    DriverHandle driverHandle() const { return driverHandle_; }
+    Board& board() override { return connection_.board(); }
+    CommandLink& link() { return connection_.link(); }
+    DeviceContext& deviceContext() { return connection_.context(); }
+    BoardConnection& connection() { return connection_; }
     Prompts& prompts() override { return prompts_; }
     QTabWidget* tabs() const { return tabs_; }
+
+  signals:
+    // Another copy was started for this window's board and brought this window forward.
+    void anotherCopyStarted();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -123,6 +134,8 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     void shutdownUsb();
     QString configPath() const;
     void tabStripKey(const QString& text);
+    void updateTitle(); // says which board the window drives, and whether it is there
+    bool takeInstanceLock(const QString& path);
     void showTestTab();            // puts "Test Registers" in the strip (once)
     QWidget* offWindowPage(int i); // the page of a tab not in the strip, made when first asked
     class GridOnDemand;
@@ -130,17 +143,15 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     static constexpr int kPages = 6;
     static const char* const kPageCaptions[kPages];
 
-    UsbLayer& layer_;
+    BoardConnection& connection_;
     Prompts& prompts_;
     Form1Options options_;
-    DeviceContext context_;
-    CommandLink link_;
-    Board board_;
-    DriverHandle driverHandle_ = 0;
     bool usbStarted_ = false;
+    bool attachedOnce_ = false; // the board has been attached since the program started
     bool hiddenModesShown_ = false;
     QString tabKeyBuffer_;
     std::unique_ptr<QLockFile> instanceLock_;
+    QLocalServer* instanceServer_ = nullptr; // a second copy for the board knocks here
     QTabWidget* tabs_ = nullptr;
     QWidget* pages_[kPages] = {};
     // The pages of tabs not in the strip, which belong to no window.

@@ -1,7 +1,7 @@
+#include "app/board_choice.h"
 #include "app/form1.h"
-#include "device/capture_layer.h"
-#include "device/libusb_layer.h"
-#include "device/sim_board.h"
+#include "config/ini_reader.h"
+#include "device/board_connection.h"
 #include "ui/prompts.h"
 
 #include <QAbstractEventDispatcher>
@@ -9,10 +9,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDialog>
+#include <QDir>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -125,6 +127,10 @@ class ProgramPrompts : public korva::QtPrompts {
     QString openFileName(QWidget* parent, const FileRequest& request) override {
         return endRequested ? QString() : QtPrompts::openFileName(parent, request);
     }
+    int choose(QWidget* parent, const QString& title, const QString& text,
+               const QStringList& entries, int preselected) override {
+        return endRequested ? -1 : QtPrompts::choose(parent, title, text, entries, preselected);
+    }
 };
 
 } // namespace
@@ -143,7 +149,11 @@ int main(int argc, char* argv[]) {
                                "Write every USB transfer to <file> (pcap, USB link type).", "file");
     QCommandLineOption verbose("verbose",
                                "Print the USB layer's diagnostic trace on standard error.");
-    parser.addOptions({simulate, capture, verbose});
+    QCommandLineOption device("device",
+                              "The board to drive when several are connected: its serial "
+                              "number, USB port path (1-2.3) or BUS:ADDR.",
+                              "id");
+    parser.addOptions({simulate, capture, device, verbose});
 
     // Help and version need no window: they are answered before any display is opened.
     // (Mistakes are reported once the application exists and has taken Qt's own options,
@@ -184,35 +194,44 @@ int main(int argc, char* argv[]) {
             << QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     });
 
-    // The board: the built-in simulated one, or the real one through libusb; a capture,
-    // when asked for, wraps either.
-    std::unique_ptr<korva::UsbLayer> board;
-    if (parser.isSet(simulate))
-        board = std::make_unique<korva::SimBoard>();
-    else
-        board = std::make_unique<korva::LibusbLayer>();
-    korva::UsbLayer* layer = board.get();
-    // The capture file is opened only once the single-instance check has passed, so
-    // that a second copy never truncates the capture of the first.
-    std::unique_ptr<korva::CaptureLayer> captureLayer;
-    if (parser.isSet(capture)) {
-        captureLayer = std::make_unique<korva::CaptureLayer>(*board);
-        layer = captureLayer.get();
+    if (parser.isSet(simulate) && parser.isSet(device)) {
+        std::fprintf(stderr,
+                     "korva726eval: --device chooses a USB board; it cannot go with --simulate\n");
+        return 1;
     }
+    // The board: the built-in simulated one, or a USB board through libusb matched by the
+    // identifiers of Config.ini; a capture, when asked for, records either.
+    korva::BoardSelection selection;
+    selection.simulate = parser.isSet(simulate);
+    selection.device = parser.value(device).toStdString();
+    selection.capture = parser.value(capture).toStdString();
+    selection.match =
+        korva::ReadUsbMatch(
+            QDir(QCoreApplication::applicationDirPath()).filePath("Config.ini").toStdString(),
+            korva::MatchEntry{})
+            .match;
+    korva::BoardConnection connection(selection);
 
     ProgramPrompts prompts;
-    korva::Form1 form(*layer, prompts);
+    // With several boards the user picks one, the board picked last time first in the list.
+    QSettings settings;
+    QString lastBoard = settings.value("board/last").toString();
+    const korva::WindowBoard chosen = korva::ChooseWindowBoard(connection, prompts, lastBoard);
+    if (!chosen.start || endRequested) return endRequested ? 0 : chosen.exitStatus;
+    settings.setValue("board/last", lastBoard);
+
+    korva::Form1 form(connection, prompts);
     // Besides its own timer, the capture is written out whenever the program goes idle, so
-    // the file holds what the user just did (the connection ends with the window, before
-    // the capture layer goes).
-    if (captureLayer)
+    // the file holds what the user just did.
+    if (!selection.capture.empty())
         QObject::connect(QAbstractEventDispatcher::instance(),
                          &QAbstractEventDispatcher::aboutToBlock, &form,
-                         [capture = captureLayer.get()] { capture->flush(); });
-    // Notices of the USB layer (such as a board that may not be opened for lack of
-    // permission) come from its own thread: show them on the window's.
+                         [&connection] { connection.flush(); });
+    // Notices of the USB layers (a board that may not be opened for lack of permission, a
+    // capture file that could not be written) may come from their own threads: they show on
+    // the window's.
     QPointer<korva::Form1> window(&form);
-    layer->onNotice = [window](const std::string& text) {
+    connection.onNotice = [window](korva::BoardConnection::Notice, const std::string& text) {
         QMetaObject::invokeMethod(
             qApp,
             [window, text] {
@@ -220,20 +239,20 @@ int main(int argc, char* argv[]) {
             },
             Qt::QueuedConnection);
     };
-    // A second copy ends here after its warning; so does a start-up that an end signal
-    // stopped, before anything shows or the capture file is touched.
+    // A second copy for the same board ends here after its warning; so does a start-up that
+    // an end signal stopped, before anything shows or the capture file is touched. The
+    // capture starts only after that check, so that a second copy never touches the first
+    // one's file.
     if (!form.Form_Load() || endRequested) return 0;
-    if (captureLayer) {
-        try {
-            captureLayer->open(parser.value(capture).toStdString());
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "korva726eval: %s\n", e.what());
-            return 2;
-        }
+    try {
+        connection.startCapture();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "korva726eval: %s\n", e.what());
+        return 2;
     }
     form.show();
     eventLoopRunning = true;
     const int rc = QApplication::exec();
-    layer->onNotice = nullptr;
+    connection.onNotice = nullptr;
     return rc;
 }

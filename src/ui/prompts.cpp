@@ -1,6 +1,7 @@
 #include "prompts.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace korva {
@@ -78,6 +79,18 @@ QString QtPrompts::saveFileName(QWidget* parent, const FileRequest& request) {
 
 QString QtPrompts::openFileName(QWidget* parent, const FileRequest& request) {
     return runFileDialog(parent, request, QFileDialog::AcceptOpen);
+}
+
+} // namespace korva
+
+namespace korva {
+
+int QtPrompts::choose(QWidget* parent, const QString& title, const QString& text,
+                      const QStringList& entries, int preselected) {
+    bool ok = false;
+    const QString picked =
+        QInputDialog::getItem(parent, title, text, entries, preselected, false, &ok);
+    return ok ? static_cast<int>(entries.indexOf(picked)) : -1;
 }
 
 } // namespace korva

@@ -33,6 +33,10 @@ class Prompts {
     // File dialogs; an empty result means the user cancelled.
     virtual QString saveFileName(QWidget* parent, const FileRequest& request) = 0;
     virtual QString openFileName(QWidget* parent, const FileRequest& request) = 0;
+    // A modal list to pick one entry from, `preselected` first selected; the index chosen,
+    // or -1 when the user cancelled.
+    virtual int choose(QWidget* parent, const QString& title, const QString& text,
+                       const QStringList& entries, int preselected) = 0;
 };
 
 // Qt's name filters for a description|pattern filter text. Patterns match without regard
@@ -46,6 +50,8 @@ class QtPrompts : public Prompts {
     bool confirm(QWidget* parent, const QString& title, const QString& text) override;
     QString saveFileName(QWidget* parent, const FileRequest& request) override;
     QString openFileName(QWidget* parent, const FileRequest& request) override;
+    int choose(QWidget* parent, const QString& title, const QString& text,
+               const QStringList& entries, int preselected) override;
 };
 
 } // namespace korva

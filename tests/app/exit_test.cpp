@@ -50,7 +50,10 @@ TEST(Exit, SignalDuringAStartUpBoxEndsTheProgramAtOnce) {
         std::string text;
     } rows[] = {
         {"The video mode table", SIGTERM, "", ""},
-        {"Another copy", SIGINT, "korva726eval.lock", "1\nkorva726eval\nelsewhere.invalid\n"},
+        // A window without a board (no --simulate: USB, where no board is found) keys its
+        // guard as "no-board".
+        {"Another copy", SIGINT, "korva726eval-no-board.lock",
+         "1\nkorva726eval\nelsewhere.invalid\n"},
         {"Config.ini has a setting", SIGTERM, "bin/Config.ini", "[USB]\r\nVendorID=12345\r\n"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.box);
@@ -63,10 +66,10 @@ TEST(Exit, SignalDuringAStartUpBoxEndsTheProgramAtOnce) {
         if (*row.file) korva::test::writeFile(dir / row.file, row.text);
         korva::test::writeFile(dir / "mode_table.dat", std::string("h1\r\nh2\r\nmodes 02\r\n"));
         korva::test::writeFile(dir / "usb.pcap", std::string("kept"));
-        const std::string command = "cd '" + dir.path.string() +
-                                    "' && echo $$ && QT_LOAD_TESTABILITY=1 LD_LIBRARY_PATH='" +
-                                    KORVA_HELPER_DIR + "' XDG_RUNTIME_DIR=\"$PWD\" exec '" +
-                                    program + "' --simulate --capture usb.pcap";
+        const std::string command =
+            "cd '" + dir.path.string() + "' && echo $$ && QT_LOAD_TESTABILITY=1 LD_LIBRARY_PATH='" +
+            KORVA_HELPER_DIR + "' XDG_RUNTIME_DIR=\"$PWD\" exec '" + program +
+            "' --capture usb.pcap" + (row.file[0] == 'k' ? "" : " --simulate");
         std::FILE* from = ::popen(command.c_str(), "r");
         int pid = 0;
         char said[512] = {};
@@ -81,7 +84,7 @@ TEST(Exit, SignalDuringAStartUpBoxEndsTheProgramAtOnce) {
         }
         ::pclose(from);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
-        EXPECT_EQ(korva::test::slurp(dir / "korva726eval.lock"),
+        EXPECT_EQ(korva::test::slurp(dir / "korva726eval-no-board.lock"),
                   row.file[0] == 'k' ? row.text : "");
         EXPECT_EQ(korva::test::slurp(dir / "usb.pcap"), "kept");
     }

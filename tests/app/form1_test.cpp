@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -57,22 +58,19 @@ TEST(StartUp, SettingsFlagLockAndModeTable) {
         QByteArray ini; // none when empty
         bool shown;
         const char* message;
-        char also = 0; // 'L': a folder where the lock goes, 'M': the damaged mode table
+        char also = 0; // 'M': the damaged mode table
     } cases[] = {
         {"", false, ""},
         {"[flags]\r\ntest = \"True\"\r\n", true, ""},
         // A byte-order mark does not hide the first section.
         {"\xEF\xBB\xBF[Flags]\r\nTest=1\r\n[USB]\r\nVendorID=12345\r\n", true,
          "line 4: VendorID \"12345\""},
-        {"", false, "Is a directory", 'L'},
         // The first few problems, each short, and how many more there are.
         {"", false, "and 25 more", 'M'},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ini.toStdString() + c.message);
         FormRig r(true, c.ini);
-        const QString lock = r.options().lockFile;
-        if (c.also == 'L') QDir().mkpath(lock);
         if (c.also == 'M') r.writeModeTable(damaged);
         ASSERT_TRUE(r.start());
         EXPECT_EQ(std::tuple(strip(r.form->tabs()).contains("Test Registers"),
@@ -80,26 +78,53 @@ TEST(StartUp, SettingsFlagLockAndModeTable) {
                   std::tuple(c.shown, c.shown, 0));
         ASSERT_EQ(r.prompts.messages.size(), *c.message ? 1u : 0u);
         const QString text = *c.message ? r.prompts.messages[0].text : "";
-        EXPECT_TRUE(text.contains(c.message) && text.size() < 2000 && // and a lock, which
-                    (c.also != 'L' || text.contains(lock + ", ")))
-            << text.toStdString();
+        EXPECT_TRUE(text.contains(c.message) && text.size() < 2000) << text.toStdString();
         EXPECT_TRUE(r.sim.initialised() && r.form->deviceContext().handle.load() != 0 &&
                     r.sim.log().empty());
     }
 }
 
-TEST(StartUp, SecondCopyIsRefusedWithTheTwoLineWarning) {
-    FormRig first;
-    ASSERT_TRUE(first.start());
-    FakePrompts prompts;
-    SimBoard sim;
-    EXPECT_FALSE(Form1(sim, prompts, first.options()).Form_Load());
-    ASSERT_EQ(prompts.messages.size(), 1u);
-    EXPECT_EQ(prompts.messages[0].icon, Prompts::Icon::Warning);
-    EXPECT_EQ(prompts.messages[0].text,
+// One window per board: windows on the simulated board never refuse each other; a second
+// window for the same board (here: no board yet, over USB) is refused with the two-line
+// warning naming the board and brings the first one forward; a lock that cannot be made
+// is said, and the window starts without it.
+TEST(StartUp, OneWindowPerBoard) {
+    const auto usbWindow = [](BoardConnection& c, FakePrompts& p, const QString& locks) {
+        Form1Options o;
+        o.lockDir = locks;
+        o.configDir = locks;
+        c.choose();
+        return std::make_unique<Form1>(c, p, o);
+    };
+    FormRig simulated, another;
+    EXPECT_TRUE(simulated.start() && another.start());
+    EXPECT_TRUE(simulated.prompts.messages.empty() && another.prompts.messages.empty());
+
+    BoardConnection first{BoardSelection{}}, second{BoardSelection{}};
+    FakePrompts firstPrompts, secondPrompts;
+    const QString locks = simulated.dir.path();
+    auto firstWindow = usbWindow(first, firstPrompts, locks);
+    ASSERT_TRUE(firstWindow->Form_Load());
+    QSignalSpy raised(firstWindow.get(), &Form1::anotherCopyStarted);
+    EXPECT_FALSE(usbWindow(second, secondPrompts, locks)->Form_Load());
+    ASSERT_EQ(secondPrompts.messages.size(), 1u);
+    EXPECT_EQ(secondPrompts.messages[0].icon, Prompts::Icon::Warning);
+    EXPECT_EQ(secondPrompts.messages[0].text,
               " Another copy of the Application is running.\r\n"
-              "Please close all previous instance of the application and restart");
-    EXPECT_FALSE(sim.initialised()); // the second copy never opened USB
+              "Please close all previous instance of the application and restart\r\n\r\n"
+              "It waits for a board to be plugged in.");
+    EXPECT_TRUE(raised.count() == 1 || raised.wait(2000));
+    EXPECT_FALSE(second.isOpen()); // the second copy never opened USB
+
+    firstWindow.reset();
+    const QString lock = QDir(another.dir.path()).filePath("korva726eval-no-board.lock");
+    QDir().mkpath(lock); // a folder where the lock goes
+    FakePrompts prompts;
+    EXPECT_TRUE(usbWindow(second, prompts, another.dir.path())->Form_Load());
+    ASSERT_FALSE(prompts.messages.empty());
+    EXPECT_TRUE(prompts.messages[0].text.contains(lock + ", ") &&
+                prompts.messages[0].text.contains("Is a directory"))
+        << prompts.messages[0].text.toStdString();
 }
 
 // Keys in the active window: Ctrl+S and Ctrl+L reach the menu from a register box (which
@@ -226,22 +251,27 @@ TEST(ErrMsg, TextsTitlesAndTheEnd) {
 TEST(ErrMsg, TheProcessEndsWithStatusOne) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     FakePrompts prompts;
-    SimBoard sim;
-    EXPECT_EXIT(Form1(sim, prompts, Form1Options{}).ErrMsg(5), ::testing::ExitedWithCode(1), "");
+    BoardConnection connection{SimulatedBoard()};
+    EXPECT_EXIT(Form1(connection, prompts, Form1Options{}).ErrMsg(5), ::testing::ExitedWithCode(1),
+                "");
 }
 
 TEST(ErrMsg, CaptureFileIsCompleteWhenTheBoxShows) {
     FormRig r;
     const std::string path = r.dir.filePath("usb.pcap").toStdString();
-    CaptureLayer capture(r.sim, path);
-    r.form = std::make_unique<Form1>(capture, r.prompts, r.options());
-    ASSERT_TRUE(r.start());
+    BoardSelection selection = SimulatedBoard();
+    selection.capture = path;
+    BoardConnection captured(selection);
+    captured.startCapture();
+    r.form = std::make_unique<Form1>(captured, r.prompts, r.options());
+    ASSERT_TRUE(r.form->Form_Load());
+    r.form->Form_Activate();
     std::vector<UsbRecord> atBox;
     r.prompts.onMessage = [&] { // the exchange's records, after the descriptor exchange
         atBox = readCapture(path);
         std::erase_if(atBox, [](const UsbRecord& u) { return u.transferType != 3; });
     };
-    r.sim.failTransfer(2, status::Pipe); // the reply of the next exchange
+    captured.simulatedBoard()->failTransfer(2, status::Pipe); // the reply of the next exchange
     EXPECT_FALSE(r.form->board().WriteByte_AFE(0x05, 0x80));
     EXPECT_TRUE(atBox.size() == 4 && atBox[3].status == -32) << atBox.size();
     EXPECT_EQ(r.ended, 1);

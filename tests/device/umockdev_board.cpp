@@ -204,11 +204,15 @@ int EmulatedBoard::discard(Client& c, UMockdevIoctlData* arg) {
 
 void EmulatedBoard::handle(UMockdevIoctlClient* client) {
     std::lock_guard lock(m_);
+    const gulong request = umockdev_ioctl_client_get_request(client);
     auto [it, opened] = clients_.try_emplace(client, Client{generation_, {}, {}});
-    opens += opened;
+    // libusb asks for the capabilities first thing after it opens the node: a client met
+    // before with that request is a new open whose client object took the place of one
+    // that has gone (umockdev may tell of the old one's end only later).
+    if (!opened && request == USBDEVFS_GET_CAPABILITIES) it->second = Client{generation_, {}, {}};
+    opens += opened || request == USBDEVFS_GET_CAPABILITIES;
     Client& c = it->second;
     const bool live = plugged_ && c.generation == generation_;
-    const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     int err = 0; // the errno of the answer, 0 for success
     Urb reaped;

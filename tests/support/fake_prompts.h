@@ -23,7 +23,9 @@ struct FakePrompts : Prompts {
     std::deque<bool> confirmAnswers;    // default answer when empty: OK
     std::deque<QString> fileAnswers;    // default answer when empty: cancel
     std::vector<FileRequest> fileRequests;
-    std::function<void()> onMessage; // runs as each message box shows
+    std::function<void()> onMessage;  // runs as each message box shows
+    std::vector<QStringList> choices; // the entries of each list shown
+    std::deque<int> chooseAnswers;    // default answer when empty: cancel
 
     void message(QWidget*, Icon icon, const QString& title, const QString& text) override {
         messages.push_back({icon, title, text});
@@ -35,6 +37,10 @@ struct FakePrompts : Prompts {
     }
     QString saveFileName(QWidget*, const FileRequest& r) override { return nextFile(r); }
     QString openFileName(QWidget*, const FileRequest& r) override { return nextFile(r); }
+    int choose(QWidget*, const QString&, const QString&, const QStringList& entries, int) override {
+        choices.push_back(entries);
+        return chooseAnswers.empty() ? -1 : take(chooseAnswers);
+    }
 
   private:
     template <typename T> static T take(std::deque<T>& answers) {

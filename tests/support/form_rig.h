@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "device/sim_board.h"
+#include "support/board_rig.h"
 #include "support/fake_prompts.h"
 #include "support/recording_sink.h"
 
@@ -18,20 +19,22 @@ namespace korva::test {
 
 struct FormRig {
     QTemporaryDir dir;
-    SimBoard sim;
+    BoardConnection connection{SimulatedBoard()};
+    SimBoard& sim = *connection.simulatedBoard();
     FakePrompts prompts;
     int ended = 0;
     std::unique_ptr<Form1> form;
 
-    explicit FormRig(bool plugged = true, const QByteArray& configIni = {}) : sim(plugged) {
+    explicit FormRig(bool plugged = true, const QByteArray& configIni = {}) {
+        if (!plugged) sim.unplug();
         sim.setLogging(true);
         if (!configIni.isEmpty()) writeFile("Config.ini", configIni);
-        form = std::make_unique<Form1>(sim, prompts, options());
+        form = std::make_unique<Form1>(connection, prompts, options());
     }
     Form1Options options() {
         Form1Options o;
         o.configDir = dir.path();
-        o.lockFile = dir.filePath("instance.lock");
+        o.lockDir = dir.path();
         o.workingDir = dir.path();
         o.endProgram = [this] { ++ended; };
         // Each key release writes at the next turn of the event loop, as the 0.5 s delay
