@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -41,10 +42,15 @@ struct RecordHeader {
 };
 
 template <typename T> void put(std::uint8_t* at, T value) {
-    // usbmon headers are little-endian; write byte by byte so any host gets it right.
+    // usbmon headers are little-endian: copied as they are on such a host, byte by byte
+    // on any other.
     auto u = static_cast<std::make_unsigned_t<T>>(value);
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        at[i] = static_cast<std::uint8_t>(u >> (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &u, sizeof u);
+    } else {
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            at[i] = static_cast<std::uint8_t>(u >> (8 * i));
+    }
 }
 
 } // namespace
@@ -361,10 +367,11 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     const std::uint32_t length = kHeaderSize + captured;
     const RecordHeader record{static_cast<std::uint32_t>(sec), static_cast<std::uint32_t>(micro),
                               length, length};
-    const std::size_t at = queue_.size();
-    queue_.resize(at + sizeof record + length); // zeros
-    std::memcpy(queue_.data() + at, &record, sizeof record);
-    std::uint8_t* h = queue_.data() + at + sizeof record;
+    // The record's headers are put together here and appended with its data in two copies:
+    // no byte of the queue is written twice.
+    std::uint8_t head[sizeof record + kHeaderSize] = {};
+    std::memcpy(head, &record, sizeof record);
+    std::uint8_t* h = head + sizeof record;
     put<std::uint64_t>(h + 0, urbId);
     h[8] = static_cast<std::uint8_t>(type);
     h[9] = transferType;
@@ -380,7 +387,9 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     put<std::uint32_t>(h + 36, captured);
     if (setup) std::memcpy(h + 40, setup, 8);
     // Interval, start frame, transfer flags and descriptor count stay zero.
-    if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
+    const std::size_t at = queue_.size();
+    queue_.insert(queue_.end(), head, head + sizeof head);
+    if (captured > 0) queue_.insert(queue_.end(), data, data + captured);
 
     // The writing thread sleeps until records wait, then gives them a moment to gather.
     if (at == 0 || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes)) wake_.notify_one();
