@@ -32,7 +32,7 @@ constexpr std::int32_t kInProgress = -115;
 // Linux usbmon's.
 constexpr std::int32_t kENOENT = 2, kENODEV = 19, kEPIPE = 32, kEIO = 5, kETIMEDOUT = 110;
 // Records waiting in memory beyond this many bytes wake the writing thread early.
-constexpr std::size_t kEarlyWriteBytes = 1 << 18;
+constexpr std::size_t kEarlyWriteBytes = 1 << 20;
 
 // The header libpcap's writer puts in front of each record in the file (host byte order,
 // as the file header says). Records are queued in this layout, so that a batch of them
@@ -54,6 +54,21 @@ template <typename T> void put(std::uint8_t* at, T value) {
 }
 
 } // namespace
+
+void CaptureLayer::Bytes::reserve(std::size_t n) {
+    if (n <= capacity_) return;
+    auto bigger = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+    if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = n;
+}
+
+std::uint8_t* CaptureLayer::Bytes::grow(std::size_t n) {
+    if (size_ + n > capacity_) reserve(std::max(size_ + n, 2 * capacity_));
+    std::uint8_t* at = data_.get() + size_;
+    size_ += n;
+    return at;
+}
 
 CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {
     // Notices of the wrapped layer now reach whoever listens here; a listener already set
@@ -367,11 +382,12 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     const std::uint32_t length = kHeaderSize + captured;
     const RecordHeader record{static_cast<std::uint32_t>(sec), static_cast<std::uint32_t>(micro),
                               length, length};
-    // The record's headers are put together here and appended with its data in two copies:
-    // no byte of the queue is written twice.
-    std::uint8_t head[sizeof record + kHeaderSize] = {};
-    std::memcpy(head, &record, sizeof record);
-    std::uint8_t* h = head + sizeof record;
+    // The record goes straight into the queue, each of its bytes written once.
+    const std::size_t at = queue_.size();
+    std::uint8_t* const r = queue_.grow(sizeof record + length);
+    std::memcpy(r, &record, sizeof record);
+    std::uint8_t* h = r + sizeof record;
+    std::memset(h, 0, kHeaderSize); // interval, start frame, flags, descriptor count: zero
     put<std::uint64_t>(h + 0, urbId);
     h[8] = static_cast<std::uint8_t>(type);
     h[9] = transferType;
@@ -386,10 +402,7 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     put<std::uint32_t>(h + 32, urbLength);
     put<std::uint32_t>(h + 36, captured);
     if (setup) std::memcpy(h + 40, setup, 8);
-    // Interval, start frame, transfer flags and descriptor count stay zero.
-    const std::size_t at = queue_.size();
-    queue_.insert(queue_.end(), head, head + sizeof head);
-    if (captured > 0) queue_.insert(queue_.end(), data, data + captured);
+    if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
 
     // The writing thread sleeps until records wait, then gives them a moment to gather.
     if (at == 0 || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes)) wake_.notify_one();

@@ -25,9 +25,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct pcap;
@@ -133,7 +135,28 @@ class CaptureLayer : public UsbLayer {
     // The transfers' side: the queue of records not yet written, the URB ids.
     std::mutex m_;
     std::uint64_t nextUrb_ = 1;
-    std::vector<std::uint8_t> queue_; // records as the file holds them
+    // Bytes that grow without being cleared first: every byte of a record is written as the
+    // record is put together, once.
+    class Bytes {
+      public:
+        void reserve(std::size_t n);
+        // `n` more bytes at the end, not yet written; returns where they begin.
+        std::uint8_t* grow(std::size_t n);
+        const std::uint8_t* data() const { return data_.get(); }
+        std::size_t size() const { return size_; }
+        bool empty() const { return size_ == 0; }
+        void clear() { size_ = 0; }
+        void swap(Bytes& other) noexcept {
+            data_.swap(other.data_);
+            std::swap(size_, other.size_);
+            std::swap(capacity_, other.capacity_);
+        }
+
+      private:
+        std::unique_ptr<std::uint8_t[]> data_;
+        std::size_t size_ = 0, capacity_ = 0;
+    };
+    Bytes queue_; // records as the file holds them
     bool recording_ = false;
     MatchEntry match_;           // the identifiers the descriptor exchange shows
     std::bitset<128> described_; // device numbers whose descriptor the file holds
@@ -146,7 +169,7 @@ class CaptureLayer : public UsbLayer {
     pcap_dumper* dumper_ = nullptr;
     bool fileWanted_ = false;    // open() was called and the file has not failed
     std::uint64_t fileSize_ = 0; // the bytes in the file: its header and whole records
-    std::vector<std::uint8_t> writing_;
+    Bytes writing_;
     std::thread flusher_;
     std::function<void(const std::string&)> savedNotice_;
 };
