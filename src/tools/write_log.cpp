@@ -23,23 +23,6 @@ std::string lhex(unsigned v) {
     return buf;
 }
 
-bool isWrite(std::uint8_t op) {
-    switch (op) {
-    case opcode::WriteBurstI2C:
-    case opcode::WriteByteAfe:
-    case opcode::SyncSeparatorMode:
-    case opcode::MuxChannel:
-    case opcode::WriteByteFpga:
-    case opcode::WritePortA:
-    case opcode::WritePortB:
-    case opcode::WritePortE:
-    case opcode::WriteEeprom:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool readOnlyAfe(int address) {
     return address >= 0 && address < kAfeRegisterCount &&
            AfeRegisters()[static_cast<std::size_t>(address)].disabled;
@@ -177,7 +160,7 @@ WriteLog::Action::~Action() {
 
 void WriteLog::exchanged(const Packet& command, const ExchangeResult& result) {
     const std::uint8_t op = command[0];
-    if (isWrite(op)) {
+    if (IsWriteOperation(op)) {
         LoggedWrite w;
         w.time = std::chrono::system_clock::now();
         w.action = action_;

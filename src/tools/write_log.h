@@ -3,10 +3,11 @@
 // reads back, and the user action it belongs to; bounded in memory; and its replay as a
 // korva726ctl script or as a Python script on the korva726 module.
 //
-// It listens to the command link (CommandLink::setObserver): the writes are taken from
-// the packets that really went out, so nothing the board received is left out. A read of
-// a register that the current action wrote (the read-back of a write, or the Read All
-// that follows a load or a mode set-up) fills in that write's read-back.
+// It listens to the command link (CommandLink::setObserver), which also tells it where the
+// user actions begin and end: the writes are taken from the packets that really went out,
+// so nothing the board received is left out. A read of a register that the current action
+// wrote (the read-back of a write, or the Read All that follows a load or a mode set-up)
+// fills in that write's read-back.
 #pragma once
 
 #include "device/exchange.h"
@@ -63,6 +64,9 @@ class WriteLog : public ExchangeObserver {
     };
 
     void exchanged(const Packet& command, const ExchangeResult& result) override;
+    // The link's user actions (ActionScope) begin and end the log's.
+    void actionBegun(const UserAction& action) override { begin(action.text); }
+    void actionEnded() override { end(); }
 
     const std::deque<LoggedWrite>& entries() const { return entries_; }
     // Writes dropped from the front to keep within the capacity.
