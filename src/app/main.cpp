@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/settings.h"
 #include "device/capture_layer.h"
 #include "device/libusb_layer.h"
 #include "device/sim_board.h"
@@ -143,7 +144,10 @@ int main(int argc, char* argv[]) {
                                "Write every USB transfer to <file> (pcap, USB link type).", "file");
     QCommandLineOption verbose("verbose",
                                "Print the USB layer's diagnostic trace on standard error.");
-    parser.addOptions({simulate, capture, verbose});
+    QCommandLineOption resetSettings(
+        "reset-settings", "Start from the default settings: forget the dump files' folder, the "
+                          "Write Log window's place and the board chosen last.");
+    parser.addOptions({simulate, capture, verbose, resetSettings});
 
     // Help and version need no window: they are answered before any display is opened.
     // (Mistakes are reported once the application exists and has taken Qt's own options,
@@ -223,6 +227,9 @@ int main(int argc, char* argv[]) {
     // A second copy ends here after its warning; so does a start-up that an end signal
     // stopped, before anything shows or the capture file is touched.
     if (!form.Form_Load() || endRequested) return 0;
+    // Only once this copy is the one running: a second copy leaves the first's alone. The
+    // window takes its settings in as it first shows.
+    if (parser.isSet(resetSettings)) korva::Settings::reset();
     if (captureLayer) {
         try {
             captureLayer->open(parser.value(capture).toStdString());
