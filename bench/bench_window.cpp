@@ -9,6 +9,8 @@
 #include "afe/widgets/register_panels.h"
 #include "app/form1.h"
 #include "device/sim_board.h"
+#include "sim_stack.h"
+#include "tools/write_log.h"
 #include "video/widgets/mode_dialog.h"
 
 #include <benchmark/benchmark.h>
@@ -31,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -51,14 +54,15 @@ struct SilentPrompts : Prompts {
     QString openFileName(QWidget*, const FileRequest&) override { return file; }
 };
 
-// The program's window on the simulated board, shown, exposed and started.
+// The program's window on the simulated board, shown, exposed and started. Without the log,
+// nothing listens on its command link: no write log, no undo history.
 struct ShownWindow {
     QTemporaryDir dir;
     SimBoard sim;
     SilentPrompts prompts;
     std::unique_ptr<Form1> form;
 
-    ShownWindow() {
+    explicit ShownWindow(bool logged = true) {
         Form1Options o;
         o.configDir = dir.path();
         o.lockFile = dir.filePath("instance.lock");
@@ -70,6 +74,7 @@ struct ShownWindow {
         if (!QTest::qWaitForWindowExposed(form.get())) std::abort();
         form->Form_Activate();
         QApplication::processEvents();
+        if (!logged) form->link().setObserver(nullptr);
     }
 };
 
@@ -77,8 +82,10 @@ void settle() {
     QApplication::processEvents();
 }
 
+// Each of the three below runs with the write log and undo history listening (/1), as the
+// program runs, and with nothing listening (/0): the log's cost is the difference.
 void BM_ReadAllShownWindow(benchmark::State& state) {
-    ShownWindow w;
+    ShownWindow w(state.range(0) != 0);
     for (auto _ : state) {
         w.form->ReadAllRegisterButton_Click();
         state.PauseTiming();
@@ -86,13 +93,26 @@ void BM_ReadAllShownWindow(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_ReadAllShownWindow)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadAllShownWindow)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+// A stepping key released in a register box: the step, the write and its read-back, shown.
+void BM_BoxWrite(benchmark::State& state) {
+    ShownWindow w(state.range(0) != 0);
+    w.form->ReadAllRegisterButton_Click();
+    for (auto _ : state) {
+        w.form->panels().KeyUp(0x10, Qt::Key_Up);
+        state.PauseTiming();
+        settle();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_BoxWrite)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 // The first OK after start: the grid is empty and every DE register changes.
 void BM_FirstModeOk(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        auto w = std::make_unique<ShownWindow>();
+        auto w = std::make_unique<ShownWindow>(state.range(0) != 0);
         w->form->nVideoModeInput_Click();
         settle();
         state.ResumeTiming();
@@ -103,7 +123,33 @@ void BM_FirstModeOk(benchmark::State& state) {
         state.ResumeTiming();
     }
 }
-BENCHMARK(BM_FirstModeOk)->Unit(benchmark::kMicrosecond)->Iterations(50);
+BENCHMARK(BM_FirstModeOk)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+// The write log's memory when full: 100,000 register writes, each its own user action (as
+// box writes are), on the simulated board's command link; the heap in use before and after.
+void BM_WriteLogMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench::Stack stack;
+        const std::size_t before = mallinfo2().uordblks;
+        state.ResumeTiming();
+        WriteLog log;
+        stack.link->setObserver(&log);
+        for (int i = 0; i < static_cast<int>(WriteLog::kDefaultCapacity); ++i) {
+            const ActionScope action(*stack.link, {"Red Gain (0x06) stepped up",
+                                                   ActionKind::Registers, "Red Gain 0x81"});
+            (void)stack.board->WriteByte_AFE(0x06, i & 0xFF);
+        }
+        state.PauseTiming();
+        const auto bytes = static_cast<double>(mallinfo2().uordblks - before);
+        state.counters["entries"] = static_cast<double>(log.entries().size());
+        state.counters["MiB"] = bytes / (1 << 20);
+        state.counters["bytes_per_entry"] = bytes / static_cast<double>(log.entries().size());
+        stack.link->setObserver(nullptr);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WriteLogMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Save and Load of a dump through the File menu's commands, the file on a RAM disk so that
 // the figure is the program's own work (the file system excluded).
