@@ -182,6 +182,12 @@ void WriteLogWindow::save(bool python) {
                              .arg(QDir::toNativeSeparators(name), QString::fromStdString(error)));
 }
 
+void WriteLogWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    catchUp();
+    list_->scrollToBottom(); // the newest entries in sight
+}
+
 void WriteLogWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
     emit closed();

@@ -57,6 +57,7 @@ class WriteLogWindow : public QWidget {
     void closed();
 
   protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
