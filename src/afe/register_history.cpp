@@ -3,6 +3,7 @@
 #include "afe/afe_ops.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace korva {
 namespace {
@@ -34,22 +35,21 @@ RegisterHistory::RegisterHistory(ShownValue shown, std::size_t depth)
     : shown_(std::move(shown)), depth_(std::max<std::size_t>(depth, 1)) {}
 
 void RegisterHistory::actionBegun(const UserAction& action) {
-    inAction_ = true;
-    kind_ = action.kind;
-    text_ = action.text;
-    name_ = action.step.empty() ? action.text : action.step;
+    action_ = &action;
     changes_.clear();
     otherWrites_ = false;
+    wrote_ = false;
 }
 
 void RegisterHistory::exchanged(const Packet& command, const ExchangeResult&) {
     const std::uint8_t op = command[0];
     if (!IsWriteOperation(op)) return;
-    if (!inAction_) { // a write no user action owns: nothing known of it to undo
+    if (!action_) { // a write no user action owns: nothing known of it to undo
         push({"a board write", {}, "writes outside a user action are not undone"});
         return;
     }
-    if (kind_ == ActionKind::History) return; // an undo or redo under way
+    if (action_->kind == ActionKind::History) return; // an undo or redo under way
+    wrote_ = true;
     if (op != opcode::WriteByteAfe || command[1] >= kAfeRegisterCount) {
         otherWrites_ = true;
         return;
@@ -69,11 +69,13 @@ void RegisterHistory::exchanged(const Packet& command, const ExchangeResult&) {
 }
 
 void RegisterHistory::actionEnded() {
-    if (!inAction_) return;
-    inAction_ = false;
-    if (kind_ == ActionKind::History) return;
-    if (kind_ != ActionKind::Registers || otherWrites_) {
-        push({text_, {}, stopReason(kind_)});
+    const UserAction* action = std::exchange(action_, nullptr);
+    if (!action || action->kind == ActionKind::History) return;
+    // An action that sent no write (a DE box whose count did not change) leaves the
+    // history as it was.
+    if (!wrote_) return;
+    if (action->kind != ActionKind::Registers || otherWrites_) {
+        push({action->text, {}, stopReason(action->kind)});
         return;
     }
     // An action that wrote what the boxes already showed changed nothing: no step, and
@@ -81,7 +83,8 @@ void RegisterHistory::actionEnded() {
     const bool changedSomething =
         std::any_of(changes_.begin(), changes_.end(),
                     [](const RegisterChange& c) { return !c.before || *c.before != c.after; });
-    if (changedSomething) push({name_, std::move(changes_), {}});
+    if (changedSomething)
+        push({action->step.empty() ? action->text : action->step, std::move(changes_), {}});
     changes_.clear();
 }
 

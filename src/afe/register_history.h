@@ -50,6 +50,9 @@ class RegisterHistory : public ExchangeObserver {
     };
     Offer undoOffer() const;
     Offer redoOffer() const;
+    // The same possibilities without the texts.
+    bool canUndo() const { return !undo_.empty() && undo_.back().stop.empty(); }
+    bool canRedo() const { return !redo_.empty(); }
 
     // What an undo or a redo did: the registers it read back with their values (for the
     // boxes to show), and the registers an undo could not restore because their boxes had
@@ -82,12 +85,11 @@ class RegisterHistory : public ExchangeObserver {
     std::size_t depth_;
     std::deque<Step> undo_;
     std::deque<Step> redo_;
-    // The action being recorded.
-    bool inAction_ = false;
-    ActionKind kind_ = ActionKind::Registers;
-    std::string name_, text_;
+    // The action being recorded (the link holds it until it ends).
+    const UserAction* action_ = nullptr;
     std::vector<RegisterChange> changes_;
     bool otherWrites_ = false;
+    bool wrote_ = false;
 };
 
 } // namespace korva

@@ -59,7 +59,13 @@ SessionTools::SessionTools(Form1& form)
     log_.changed = [this] {
         if (window_) window_->logChanged();
     };
-    history_.changed = [this] { offer(); };
+    // The items' enabled state follows each change (it decides whether the keys act); their
+    // texts are made as the menu opens, the only time anyone reads them.
+    history_.changed = [this] {
+        if (!undo_) return;
+        undo_->setEnabled(history_.canUndo());
+        redo_->setEnabled(history_.canRedo());
+    };
     form_.installEventFilter(this);
     // In a register box Ctrl+Z means nothing to the box (its key filter drops it): there
     // it reaches the register history.
@@ -96,6 +102,7 @@ void SessionTools::addEditMenu(QMenuBar* bar) {
         a->setShortcutContext(Qt::WindowShortcut);
     connect(undo_, &QAction::triggered, this, &SessionTools::undo);
     connect(redo_, &QAction::triggered, this, &SessionTools::redo);
+    connect(edit, &QMenu::aboutToShow, this, &SessionTools::offer);
     offer();
 }
 

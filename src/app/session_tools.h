@@ -51,7 +51,7 @@ class SessionTools : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void offer(); // the Undo and Redo items say what they would do
+    void offer(); // the Undo and Redo items say what they would do, or why not
     void applied(const std::optional<RegisterHistory::Outcome>& outcome, const QString& title);
     void started(); // the window shows for the first time: the settings come in
     void ending();  // the window closes: the settings go out

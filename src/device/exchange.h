@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace korva {
@@ -178,8 +179,9 @@ class CommandLink {
     DeviceContext& context() { return context_; }
     // One observer at most; null for none.
     void setObserver(ExchangeObserver* observer) { observer_ = observer; }
-    // The exchanges from here to endAction() belong to `action`. Actions do not nest: one
-    // begun inside another is part of the outer one, and only the outer one is told.
+    // The exchanges from here to endAction() belong to `action`, which must live until then
+    // (observers may keep a reference to it meanwhile). Actions do not nest: one begun inside
+    // another is part of the outer one, and only the outer one is told.
     void beginAction(const UserAction& action);
     void endAction();
     // Runs before each exchange, and before each write on a pipe, starts: a front end that
@@ -203,11 +205,11 @@ class CommandLink {
     std::function<void()> guard_;
 };
 
-// A user action on the link for as long as it lives.
+// A user action on the link for as long as it lives; it holds the action meanwhile.
 class ActionScope {
   public:
-    ActionScope(CommandLink& link, const UserAction& action) : link_(link) {
-        link_.beginAction(action);
+    ActionScope(CommandLink& link, UserAction action) : link_(link), action_(std::move(action)) {
+        link_.beginAction(action_);
     }
     ~ActionScope() { link_.endAction(); }
     ActionScope(const ActionScope&) = delete;
@@ -215,6 +217,7 @@ class ActionScope {
 
   private:
     CommandLink& link_;
+    const UserAction action_;
 };
 
 } // namespace korva

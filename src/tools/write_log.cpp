@@ -140,15 +140,29 @@ std::vector<int> LoggedWrite::afeRegisters() const {
     return registers;
 }
 
-void WriteLog::begin(std::string action) {
-    if (depth_++ > 0) return;
-    action_ = std::make_shared<const std::string>(std::move(action));
+void WriteLog::started() {
     ++actions_;
     actionStart_ = dropped_ + entries_.size();
+    text_ = nullptr;
+}
+
+void WriteLog::begin(std::string action) {
+    if (depth_++ > 0) return;
+    started();
+    action_ = std::make_shared<const std::string>(std::move(action));
+}
+
+void WriteLog::actionBegun(const UserAction& action) {
+    if (depth_++ > 0) return;
+    started();
+    text_ = &action.text;
 }
 
 void WriteLog::end() {
-    if (depth_ > 0 && --depth_ == 0) action_.reset();
+    if (depth_ > 0 && --depth_ == 0) {
+        action_.reset();
+        text_ = nullptr;
+    }
 }
 
 WriteLog::Action::Action(WriteLog* log, std::string text) : log_(log) {
@@ -161,6 +175,7 @@ WriteLog::Action::~Action() {
 void WriteLog::exchanged(const Packet& command, const ExchangeResult& result) {
     const std::uint8_t op = command[0];
     if (IsWriteOperation(op)) {
+        if (text_ && !action_) action_ = std::make_shared<const std::string>(*text_);
         LoggedWrite w;
         w.time = std::chrono::system_clock::now();
         w.action = action_;

@@ -64,8 +64,9 @@ class WriteLog : public ExchangeObserver {
     };
 
     void exchanged(const Packet& command, const ExchangeResult& result) override;
-    // The link's user actions (ActionScope) begin and end the log's.
-    void actionBegun(const UserAction& action) override { begin(action.text); }
+    // The link's user actions (ActionScope) begin and end the log's. The action's text is
+    // copied with its first write: an action that writes nothing costs nothing.
+    void actionBegun(const UserAction& action) override;
     void actionEnded() override { end(); }
 
     const std::deque<LoggedWrite>& entries() const { return entries_; }
@@ -86,7 +87,10 @@ class WriteLog : public ExchangeObserver {
     std::deque<LoggedWrite> entries_;
     std::uint64_t dropped_ = 0;
     int depth_ = 0;
+    void started();
+
     std::shared_ptr<const std::string> action_;
+    const std::string* text_ = nullptr; // the link's action, until its first write
     std::uint64_t actions_ = 0;
     std::size_t actionStart_ = 0; // entries_ index where the current action began
 };

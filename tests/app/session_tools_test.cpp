@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -65,7 +66,13 @@ struct Session : FormRig {
                         box(a)->text().toStdString() == HexByte(sim.afe(a)))
                 << a;
     }
-    std::pair<bool, QString> item(QAction* a) { return {a->isEnabled(), a->text()}; }
+    // An Edit item: whether the keys reach it, and its text as the menu shows it when opened.
+    std::pair<bool, QString> item(QAction* a) {
+        const bool enabled = a->isEnabled();
+        emit form->findChild<QMenu*>("mEdit")->aboutToShow();
+        EXPECT_EQ(a->isEnabled(), enabled);
+        return {enabled, a->text()};
+    }
 };
 
 } // namespace
@@ -188,6 +195,12 @@ TEST(UndoRedo, CtrlZInTheBoxesAndWhatIsNotUndone) {
         EXPECT_EQ(s.sent(), hexPackets(step.sent));
         EXPECT_EQ(std::pair(s.item(t.undoItem()), s.item(t.redoItem())),
                   std::pair(step.undo, step.redo));
+        // A DE change that writes nothing (the same count) takes nothing from the history.
+        s.form->tabs()->setCurrentIndex(1);
+        s.key(hstart, Qt::Key_Home);
+        s.key(hstart, Qt::Key_0);
+        s.key(hstart, Qt::Key_Backspace);
+        s.form->tabs()->setCurrentIndex(0);
     }
 
     s.form->nVideoModeInput_Click();
