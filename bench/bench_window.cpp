@@ -9,6 +9,8 @@
 #include "afe/widgets/register_panels.h"
 #include "app/form1.h"
 #include "device/sim_board.h"
+#include "sim_stack.h"
+#include "tools/write_log.h"
 #include "video/widgets/mode_dialog.h"
 
 #include <benchmark/benchmark.h>
@@ -31,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -60,7 +63,8 @@ struct SilentPrompts : Prompts {
     }
 };
 
-// The program's window on the simulated board, shown, exposed and started.
+// The program's window on the simulated board, shown, exposed and started. Without the log,
+// nothing listens on its command link: no write log, no undo history.
 struct ShownWindow {
     QTemporaryDir dir;
     BoardConnection connection{simulated()};
@@ -68,7 +72,7 @@ struct ShownWindow {
     SilentPrompts prompts;
     std::unique_ptr<Form1> form;
 
-    ShownWindow() {
+    explicit ShownWindow(bool logged = true) {
         Form1Options o;
         o.configDir = dir.path();
         o.lockDir = dir.path();
@@ -80,6 +84,7 @@ struct ShownWindow {
         if (!QTest::qWaitForWindowExposed(form.get())) std::abort();
         form->Form_Activate();
         QApplication::processEvents();
+        if (!logged) form->link().setObserver(nullptr);
     }
 };
 
@@ -114,6 +119,81 @@ void BM_FirstModeOk(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstModeOk)->Unit(benchmark::kMicrosecond)->Iterations(50);
+
+// What the write log and the undo history add to a user action: the action on a window with
+// them listening, as the program runs, and on one with nothing listening on its command
+// link, the two taking turns at going first so that a busy machine slows both alike.
+// Reports the mean time of each (microseconds) and their ratio; the budget is 1.10.
+struct LogCost {
+    void (*prepare)(ShownWindow&); // untimed, before the first turn (every turn when fresh)
+    void (*act)(ShownWindow&);
+    bool fresh; // new windows for every turn: the first OK after start
+};
+void BM_LogCost(benchmark::State& state, LogCost cost) {
+    using Clock = std::chrono::steady_clock;
+    std::unique_ptr<ShownWindow> windows[2]; // logged, unlogged
+    double micros[2] = {};
+    int first = 0;
+    for (auto _ : state) {
+        for (int k = 0; k < 2; ++k)
+            if (cost.fresh || !windows[k]) {
+                windows[k] = std::make_unique<ShownWindow>(k == 0);
+                cost.prepare(*windows[k]);
+                settle();
+            }
+        for (int turn = 0; turn < 2; ++turn) {
+            const int k = (first + turn) % 2;
+            const auto t0 = Clock::now();
+            cost.act(*windows[k]);
+            micros[k] += std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+            settle();
+        }
+        first ^= 1;
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["logged_us"] = micros[0] / n;
+    state.counters["unlogged_us"] = micros[1] / n;
+    state.counters["ratio"] = micros[0] / micros[1];
+}
+BENCHMARK_CAPTURE(BM_LogCost, ReadAll,
+                  LogCost{[](ShownWindow&) {},
+                          [](ShownWindow& w) { w.form->ReadAllRegisterButton_Click(); }, false})
+    ->Iterations(2000);
+// A stepping key released in a register box: the step, the write and its read-back, shown.
+BENCHMARK_CAPTURE(BM_LogCost, BoxWrite,
+                  LogCost{[](ShownWindow& w) { w.form->ReadAllRegisterButton_Click(); },
+                          [](ShownWindow& w) { w.form->panels().KeyUp(0x10, Qt::Key_Up); }, false})
+    ->Iterations(5000);
+BENCHMARK_CAPTURE(BM_LogCost, FirstModeOk,
+                  LogCost{[](ShownWindow& w) { w.form->nVideoModeInput_Click(); },
+                          [](ShownWindow& w) { w.form->dialog().OKButton_Click(); }, true})
+    ->Iterations(50);
+
+// The write log's memory when full: 100,000 register writes, each its own user action (as
+// box writes are), on the simulated board's command link; the heap in use before and after.
+void BM_WriteLogMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench::Stack stack;
+        const std::size_t before = mallinfo2().uordblks;
+        state.ResumeTiming();
+        WriteLog log;
+        stack.link->setObserver(&log);
+        for (int i = 0; i < static_cast<int>(WriteLog::kDefaultCapacity); ++i) {
+            const ActionScope action(*stack.link, {"Red Gain (0x06) stepped up",
+                                                   ActionKind::Registers, "Red Gain 0x81"});
+            (void)stack.board->WriteByte_AFE(0x06, i & 0xFF);
+        }
+        state.PauseTiming();
+        const auto bytes = static_cast<double>(mallinfo2().uordblks - before);
+        state.counters["entries"] = static_cast<double>(log.entries().size());
+        state.counters["MiB"] = bytes / (1 << 20);
+        state.counters["bytes_per_entry"] = bytes / static_cast<double>(log.entries().size());
+        stack.link->setObserver(nullptr);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WriteLogMemory)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Save and Load of a dump through the File menu's commands, the file on a RAM disk so that
 // the figure is the program's own work (the file system excluded).

@@ -152,6 +152,15 @@ DumpParseResult ParseDump(std::string_view content) {
     return result;
 }
 
+std::vector<RegisterDifference> DumpDifferences(const RegisterValues& board,
+                                                const DumpValues& file) {
+    std::vector<RegisterDifference> differ;
+    for (std::size_t a = 0; a < file.size(); ++a)
+        if (file[a] && *file[a] != board[a])
+            differ.push_back({static_cast<int>(a), board[a], *file[a]});
+    return differ;
+}
+
 std::string SkippedRegistersText(int skipped) {
     return std::to_string(skipped) + (skipped == 1 ? " register was" : " registers were") +
            " left as " + (skipped == 1 ? "it was: its line holds" : "they were: their lines hold") +

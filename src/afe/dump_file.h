@@ -64,6 +64,17 @@ struct DumpParseResult {
 // are not read.
 DumpParseResult ParseDump(std::string_view content);
 
+// A register whose value on the board differs from a dump file's.
+struct RegisterDifference {
+    int address = 0;
+    std::uint8_t board = 0;
+    std::uint8_t file = 0;
+};
+// The registers, in address order, whose value on the board differs from the file's (the
+// window's and korva726ctl's compare); registers whose lines hold no value are not compared.
+std::vector<RegisterDifference> DumpDifferences(const RegisterValues& board,
+                                                const DumpValues& file);
+
 // What a load says when some registers had no value in the file: "3 registers were left
 // as they were: their lines hold no value (not read before the file was saved)".
 std::string SkippedRegistersText(int skipped);

@@ -1,5 +1,6 @@
 #include "register_map.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace korva {
@@ -136,6 +137,14 @@ std::vector<int> BoxesOfAddress(int address) {
 
 std::string CaptionOfBox(int index) {
     return kRegisters.at(static_cast<std::size_t>(AddressOfBox(index))).caption;
+}
+
+std::string RegisterName(int address) {
+    std::string name = kRegisters.at(static_cast<std::size_t>(address)).caption;
+    name.erase(std::min(name.size(), name.rfind('(')));
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    return name;
 }
 
 std::string DumpName(int address, bool hiddenModesShown) {

@@ -45,6 +45,9 @@ std::vector<int> BoxesOfAddress(int address);
 std::optional<int> MirrorOfAddress(int address);
 // Caption of the box with that index (mirrors repeat their register's caption).
 std::string CaptionOfBox(int index);
+// The register's caption without its address and blanks ("Red Gain"), as the undo history
+// names a step.
+std::string RegisterName(int address);
 // The register's name in a dump file.
 std::string DumpName(int address, bool hiddenModesShown);
 

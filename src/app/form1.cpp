@@ -2,6 +2,7 @@
 
 #include "afe/widgets/dump_commands.h"
 #include "afe/widgets/register_panels.h"
+#include "app/session_tools.h"
 #include "config/ini_reader.h"
 #include "fpga/widgets/fpga_grid.h"
 #include "tools/widgets/about_box.h"
@@ -326,6 +327,8 @@ void Form1::ReadAllRegisterButton_Click() {
 }
 
 void Form1::buildMenus() {
+    // The write log, undo and redo and compare with a file; it adds its items to the menus.
+    tools_ = std::make_unique<SessionTools>(*this);
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mFile");
     auto item = [this](QMenu* menu, const char* name, const char* caption, QKeySequence keys,
@@ -343,13 +346,16 @@ void Form1::buildMenus() {
          [this] { nFileSaveRegisterAs_Click(); });
     item(file, "nFileLoadRegisterFrom", "Load Registers", QKeySequence(Qt::CTRL | Qt::Key_L),
          [this] { nFileLoadRegisterFrom_Click(); });
+    tools_->addCompareItem(file);
     item(file, "nFileAbout", "About", QKeySequence(), [this] { nFileAbout_Click(); });
     item(file, "nMenuFileExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X),
          [this] { UnloadAllForms(); });
+    tools_->addEditMenu(menuBar());
     QMenu* options = menuBar()->addMenu("&Options");
     options->setObjectName("nMenuOptions");
     item(options, "nVideoModeInput", "Select &Input and Video Mode", QKeySequence(),
          [this] { nVideoModeInput_Click(); });
+    tools_->addViewMenu(menuBar());
 }
 
 void Form1::nFileSaveRegisterAs_Click() {

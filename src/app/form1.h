@@ -37,6 +37,7 @@ class DumpCommands;
 class DebugControls;
 class AboutBox;
 class SystemInfo;
+class SessionTools;
 
 struct Form1Options {
     QString configDir; // folder that holds Config.ini (default: the executable's folder)
@@ -101,6 +102,8 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     DumpCommands& dumpCommands() { return *dump_; }
     DebugControls& debugControls();
     AboutBox* about() const;
+    // The write log, undo and redo, compare with a file and the settings kept between runs.
+    SessionTools& sessionTools() { return *tools_; }
 
     // What the mode dialog reaches of the window.
     [[nodiscard]] bool setDeWindow(const DeWindow& window) override;
@@ -171,6 +174,8 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     std::unique_ptr<DumpCommands> dump_;
     DebugControls* debug_ = nullptr;
     QPointer<AboutBox> about_;
+    // Last, so that it goes first: it listens on link_ and reads the panels.
+    std::unique_ptr<SessionTools> tools_;
 };
 
 } // namespace korva

@@ -1,5 +1,6 @@
 #include "app/board_choice.h"
 #include "app/form1.h"
+#include "app/settings.h"
 #include "config/ini_reader.h"
 #include "device/board_connection.h"
 #include "ui/prompts.h"
@@ -14,7 +15,6 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
-#include <QSettings>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -153,7 +153,10 @@ int main(int argc, char* argv[]) {
                               "The board to drive when several are connected: its serial "
                               "number, USB port path (1-2.3) or BUS:ADDR.",
                               "id");
-    parser.addOptions({simulate, capture, device, verbose});
+    QCommandLineOption resetSettings(
+        "reset-settings", "Start from the default settings: forget the dump files' folder, the "
+                          "Write Log window's place and the board chosen last.");
+    parser.addOptions({simulate, capture, device, verbose, resetSettings});
 
     // Help and version need no window: they are answered before any display is opened.
     // (Mistakes are reported once the application exists and has taken Qt's own options,
@@ -213,12 +216,11 @@ int main(int argc, char* argv[]) {
     korva::BoardConnection connection(selection);
 
     ProgramPrompts prompts;
-    // With several boards the user picks one, the board picked last time first in the list.
-    QSettings settings;
-    QString lastBoard = settings.value("board/last").toString();
+    // With several boards the user picks one, the board picked last time first in the list
+    // (kept once this copy is known to be the one running for its board).
+    QString lastBoard = parser.isSet(resetSettings) ? QString() : korva::Settings().lastBoard();
     const korva::WindowBoard chosen = korva::ChooseWindowBoard(connection, prompts, lastBoard);
     if (!chosen.start || endRequested) return endRequested ? 0 : chosen.exitStatus;
-    settings.setValue("board/last", lastBoard);
 
     korva::Form1 form(connection, prompts);
     // Besides its own timer, the capture is written out whenever the program goes idle, so
@@ -244,6 +246,10 @@ int main(int argc, char* argv[]) {
     // capture starts only after that check, so that a second copy never touches the first
     // one's file.
     if (!form.Form_Load() || endRequested) return 0;
+    // Only once this copy is the one running: a second copy leaves the first's settings
+    // alone. The window takes its settings in as it first shows.
+    if (parser.isSet(resetSettings)) korva::Settings::reset();
+    korva::Settings().setLastBoard(lastBoard);
     try {
         connection.startCapture();
     } catch (const std::exception& e) {

@@ -360,18 +360,16 @@ void Commands::compare(const FileOptions& o) {
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
     const DumpValues& file = *parsed.values;
-    std::string text;
-    int differ = 0;
-    for (std::size_t a = 0; a < file.size(); ++a)
-        if (file[a] && *file[a] != (*values)[a]) {
-            text += Hex(static_cast<int>(a)) + ": board " + Hex((*values)[a]) + ", file " +
-                    Hex(*file[a]) + "\n";
-            ++differ;
-        }
-    if (options_.json)
+    const std::vector<RegisterDifference> differences = DumpDifferences(*values, file);
+    const auto differ = static_cast<int>(differences.size());
+    if (options_.json) {
         printJson(ComparedJson(o.file, *values, file));
-    else
+    } else {
+        std::string text;
+        for (const RegisterDifference& d : differences)
+            text += Hex(d.address) + ": board " + Hex(d.board) + ", file " + Hex(d.file) + "\n";
         print(text);
+    }
     const int skipped = parsed.skipped();
     const std::string notCompared =
         skipped == 0

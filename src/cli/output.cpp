@@ -202,18 +202,15 @@ nlohmann::json ConverterJson(bool on) {
 nlohmann::json ComparedJson(const std::string& file, const RegisterValues& board,
                             const DumpValues& values) {
     nlohmann::json differences = nlohmann::json::array(), skipped = nlohmann::json::array();
-    for (std::size_t a = 0; a < values.size(); ++a) {
-        const int address = static_cast<int>(a);
-        if (!values[a])
-            skipped.push_back(address);
-        else if (*values[a] != board[a])
-            differences.push_back({{"address", address},
-                                   {"address_hex", Hex(address)},
-                                   {"board", board[a]},
-                                   {"board_hex", Hex(board[a])},
-                                   {"file", *values[a]},
-                                   {"file_hex", Hex(*values[a])}});
-    }
+    for (std::size_t a = 0; a < values.size(); ++a)
+        if (!values[a]) skipped.push_back(static_cast<int>(a));
+    for (const RegisterDifference& d : DumpDifferences(board, values))
+        differences.push_back({{"address", d.address},
+                               {"address_hex", Hex(d.address)},
+                               {"board", d.board},
+                               {"board_hex", Hex(d.board)},
+                               {"file", d.file},
+                               {"file_hex", Hex(d.file)}});
     return {{"file", file},
             {"compared", kAfeRegisterCount - static_cast<int>(skipped.size())},
             {"not_compared", skipped},

@@ -49,6 +49,23 @@ const char* OperationName(std::uint8_t op) {
     }
 }
 
+bool IsWriteOperation(std::uint8_t op) {
+    switch (op) {
+    case opcode::WriteBurstI2C:
+    case opcode::WriteByteAfe:
+    case opcode::SyncSeparatorMode:
+    case opcode::MuxChannel:
+    case opcode::WriteByteFpga:
+    case opcode::WritePortA:
+    case opcode::WritePortB:
+    case opcode::WritePortE:
+    case opcode::WriteEeprom:
+        return true;
+    default:
+        return false;
+    }
+}
+
 ExchangeResult Board::readBurst(int deviceAddress, int Address, int Length) {
     const auto dev = checkedByte("ReadBurstI2C", "device address", deviceAddress);
     const auto addr = checkedByte("ReadBurstI2C", "register address", Address);

@@ -29,6 +29,8 @@ constexpr std::uint8_t WriteEeprom = 0x80;
 
 // The program's name of an operation by its opcode ("WriteByte_AFE"); null when unknown.
 const char* OperationName(std::uint8_t op);
+// Whether the operation changes something on the board (every opcode but the reads).
+bool IsWriteOperation(std::uint8_t op);
 
 constexpr std::uint8_t kAfeI2cAddress = 0x4C;
 constexpr int kMaxBurstRead = 64;  // registers in one burst read

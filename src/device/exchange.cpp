@@ -145,6 +145,14 @@ ExchangeResult CommandLink::ExchangeCommand(const Packet& packet, CheckStyle sty
     return result;
 }
 
+void CommandLink::beginAction(const UserAction& action) {
+    if (actionDepth_++ == 0 && observer_) observer_->actionBegun(action);
+}
+
+void CommandLink::endAction() {
+    if (actionDepth_ > 0 && --actionDepth_ == 0 && observer_) observer_->actionEnded();
+}
+
 ExchangeResult CommandLink::exchange(const Packet& packet, CheckStyle style, bool clearBeforeRead,
                                      const ExchangeUse& use, bool& sent) {
     ExchangeResult result;

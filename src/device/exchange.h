@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace korva {
@@ -89,13 +90,53 @@ struct ExchangeUse {
     std::string describe() const;
 };
 
+// What kind of user action a run of exchanges belongs to, for the observers that treat
+// them apart (the window's undo history takes back register writes and no others).
+enum class ActionKind {
+    Registers, // AFE registers written from the register boxes or a dump file
+    ModeSetup, // the mode dialog's OK
+    Fpga,      // FPGA registers: the grid, the DE generator, the converter
+    Debug,     // the debug controls: ports, multiplexer, sync separator, burst, EEPROM
+    History,   // an undo or a redo itself
+};
+
+// A user action: the exchanges from its beginning to its end are made for it.
+struct UserAction {
+    std::string text; // "Red Gain (0x06) stepped up", as the write log shows it
+    ActionKind kind = ActionKind::Registers;
+    std::string step; // its name as a step to undo ("Red Gain 0x80"); empty: the text
+};
+
 // Told of each command packet that went out on the command pipe, with the result of its
 // exchange (the window's write log listens here). Called on the thread of the exchange,
-// after it, even when its reply failed.
+// after it, even when its reply failed. Also told where user actions begin and end.
 class ExchangeObserver {
   public:
     virtual ~ExchangeObserver() = default;
     virtual void exchanged(const Packet& command, const ExchangeResult& result) = 0;
+    virtual void actionBegun(const UserAction&) {}
+    virtual void actionEnded() {}
+};
+
+// Several observers on one link, told in the order they were added.
+class ExchangeObservers : public ExchangeObserver {
+  public:
+    void add(ExchangeObserver* observer) { observers_.push_back(observer); }
+    void exchanged(const Packet& command, const ExchangeResult& result) override {
+        for (ExchangeObserver* o : observers_)
+            o->exchanged(command, result);
+    }
+    void actionBegun(const UserAction& action) override {
+        for (ExchangeObserver* o : observers_)
+            o->actionBegun(action);
+    }
+    void actionEnded() override {
+        for (ExchangeObserver* o : observers_)
+            o->actionEnded();
+    }
+
+  private:
+    std::vector<ExchangeObserver*> observers_;
 };
 
 class CommandLink {
@@ -138,6 +179,11 @@ class CommandLink {
     DeviceContext& context() { return context_; }
     // One observer at most; null for none.
     void setObserver(ExchangeObserver* observer) { observer_ = observer; }
+    // The exchanges from here to endAction() belong to `action`, which must live until then
+    // (observers may keep a reference to it meanwhile). Actions do not nest: one begun inside
+    // another is part of the outer one, and only the outer one is told.
+    void beginAction(const UserAction& action);
+    void endAction();
     // Runs before each exchange, and before each write on a pipe, starts: a front end that
     // is being stopped (a signal) throws from it, so that nothing more goes out and no
     // exchange is left half done. Empty for none.
@@ -155,7 +201,23 @@ class CommandLink {
     bool halted_ = false;
     std::optional<LinkFailure> lastFailure_;
     ExchangeObserver* observer_ = nullptr;
+    int actionDepth_ = 0;
     std::function<void()> guard_;
+};
+
+// A user action on the link for as long as it lives; it holds the action meanwhile.
+class ActionScope {
+  public:
+    ActionScope(CommandLink& link, UserAction action) : link_(link), action_(std::move(action)) {
+        link_.beginAction(action_);
+    }
+    ~ActionScope() { link_.endAction(); }
+    ActionScope(const ActionScope&) = delete;
+    ActionScope& operator=(const ActionScope&) = delete;
+
+  private:
+    CommandLink& link_;
+    const UserAction action_;
 };
 
 } // namespace korva

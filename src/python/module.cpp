@@ -17,6 +17,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -227,9 +228,11 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         }
         return true;
     };
-    const DataPipeResult r = board.run(
-        "downloading " + (memory ? std::string("the bitstream") : text(source)),
-        [&](BoardConnection& c) { return DownloadBitstreamFile(c.link(), path, {}, nullptr, step); });
+    const DataPipeResult r =
+        board.run("downloading " + (memory ? std::string("the bitstream") : text(source)),
+                  [&](BoardConnection& c) {
+                      return DownloadBitstreamFile(c.link(), path, {}, nullptr, step);
+                  });
     if (raised) {
         raised->restore();
         throw py::error_already_set();
@@ -519,6 +522,67 @@ from registers 0x1c..0x23; assigning four counts (0..65535) writes them.)doc")
             R"doc(set_csc(on) -> None
 
 Switches the YPbPr-to-RGB colour space converter on or off (FPGA register 0x1b).)doc")
+        .def(
+            "mux",
+            [](const BoardObject& self, py::handle channel) {
+                const int k = number(channel, "channel", 0, 3, false);
+                self.board->run("selecting the multiplexer channel", [k](BoardConnection& c) {
+                    return c.board().TM6185Channel_Select(k);
+                });
+            },
+            py::arg("channel"),
+            R"doc(mux(channel) -> None
+
+Selects the input multiplexer's (TM6185) channel, 0..3, as korva726ctl mux and
+the debug controls' "Channel 0".."Channel 3" do.)doc")
+        .def(
+            "sync",
+            [](const BoardObject& self, py::handle mode) {
+                const int k = number(mode, "sync mode", 0, 3, false);
+                self.board->run("selecting the sync separator's mode", [k](BoardConnection& c) {
+                    return c.board().SQ7302Channel_Select(k);
+                });
+            },
+            py::arg("mode"),
+            R"doc(sync(mode) -> None
+
+Selects the sync separator's (SQ7302) mode: 0 NTSC/PAL, 1 tri-level, 2 HDTV,
+3 computer RGB, as korva726ctl sync does.)doc")
+        .def(
+            "port",
+            [](const BoardObject& self, const std::string& port, py::handle value) {
+                std::string name = port;
+                for (char& c : name)
+                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                if (name != "a" && name != "b" && name != "e")
+                    throw py::value_error("unknown port \"" + port + "\" (a, b or e)");
+                const int v = number(value, "value", 0, 0xFF);
+                self.board->run("writing port " + name, [&name, v](BoardConnection& c) {
+                    Board& b = c.board();
+                    return name == "a"   ? b.Write_PORTA(v)
+                           : name == "b" ? b.Write_PORTB(v)
+                                         : b.Write_PORTE(v);
+                });
+            },
+            py::arg("port"), py::arg("value"),
+            R"doc(port(port, value) -> None
+
+Drives a byte on the microcontroller's port "a", "b" or "e" (either case), as
+korva726ctl port does.)doc")
+        .def(
+            "eeprom_write",
+            [](const BoardObject& self, py::handle address, py::handle value) {
+                const int a = number(address, "EEPROM address", 0, 0xFF);
+                const int v = number(value, "value", 0, 0xFF);
+                self.board->run(
+                    [a] { return "writing EEPROM byte " + hex(a); },
+                    [a, v](BoardConnection& c) { return c.board().WriteByte_EEPROM(a, v); });
+            },
+            py::arg("address"), py::arg("value"),
+            R"doc(eeprom_write(address, value) -> None
+
+Writes one byte (0x00..0xff) of the board's configuration EEPROM, as
+korva726ctl eeprom set -y does: nothing is asked first.)doc")
         .def(
             "download",
             [](const BoardObject& self, py::handle source, py::object progress) {

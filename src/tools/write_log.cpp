@@ -23,23 +23,6 @@ std::string lhex(unsigned v) {
     return buf;
 }
 
-bool isWrite(std::uint8_t op) {
-    switch (op) {
-    case opcode::WriteBurstI2C:
-    case opcode::WriteByteAfe:
-    case opcode::SyncSeparatorMode:
-    case opcode::MuxChannel:
-    case opcode::WriteByteFpga:
-    case opcode::WritePortA:
-    case opcode::WritePortB:
-    case opcode::WritePortE:
-    case opcode::WriteEeprom:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool readOnlyAfe(int address) {
     return address >= 0 && address < kAfeRegisterCount &&
            AfeRegisters()[static_cast<std::size_t>(address)].disabled;
@@ -157,15 +140,29 @@ std::vector<int> LoggedWrite::afeRegisters() const {
     return registers;
 }
 
-void WriteLog::begin(std::string action) {
-    if (depth_++ > 0) return;
-    action_ = std::make_shared<const std::string>(std::move(action));
+void WriteLog::started() {
     ++actions_;
     actionStart_ = dropped_ + entries_.size();
+    text_ = nullptr;
+}
+
+void WriteLog::begin(std::string action) {
+    if (depth_++ > 0) return;
+    started();
+    action_ = std::make_shared<const std::string>(std::move(action));
+}
+
+void WriteLog::actionBegun(const UserAction& action) {
+    if (depth_++ > 0) return;
+    started();
+    text_ = &action.text;
 }
 
 void WriteLog::end() {
-    if (depth_ > 0 && --depth_ == 0) action_.reset();
+    if (depth_ > 0 && --depth_ == 0) {
+        action_.reset();
+        text_ = nullptr;
+    }
 }
 
 WriteLog::Action::Action(WriteLog* log, std::string text) : log_(log) {
@@ -177,7 +174,8 @@ WriteLog::Action::~Action() {
 
 void WriteLog::exchanged(const Packet& command, const ExchangeResult& result) {
     const std::uint8_t op = command[0];
-    if (isWrite(op)) {
+    if (IsWriteOperation(op)) {
+        if (text_ && !action_) action_ = std::make_shared<const std::string>(*text_);
         LoggedWrite w;
         w.time = std::chrono::system_clock::now();
         w.action = action_;

@@ -3,10 +3,11 @@
 // reads back, and the user action it belongs to; bounded in memory; and its replay as a
 // korva726ctl script or as a Python script on the korva726 module.
 //
-// It listens to the command link (CommandLink::setObserver): the writes are taken from
-// the packets that really went out, so nothing the board received is left out. A read of
-// a register that the current action wrote (the read-back of a write, or the Read All
-// that follows a load or a mode set-up) fills in that write's read-back.
+// It listens to the command link (CommandLink::setObserver), which also tells it where the
+// user actions begin and end: the writes are taken from the packets that really went out,
+// so nothing the board received is left out. A read of a register that the current action
+// wrote (the read-back of a write, or the Read All that follows a load or a mode set-up)
+// fills in that write's read-back.
 #pragma once
 
 #include "device/exchange.h"
@@ -63,6 +64,10 @@ class WriteLog : public ExchangeObserver {
     };
 
     void exchanged(const Packet& command, const ExchangeResult& result) override;
+    // The link's user actions (ActionScope) begin and end the log's. The action's text is
+    // copied with its first write: an action that writes nothing costs nothing.
+    void actionBegun(const UserAction& action) override;
+    void actionEnded() override { end(); }
 
     const std::deque<LoggedWrite>& entries() const { return entries_; }
     // Writes dropped from the front to keep within the capacity.
@@ -82,7 +87,10 @@ class WriteLog : public ExchangeObserver {
     std::deque<LoggedWrite> entries_;
     std::uint64_t dropped_ = 0;
     int depth_ = 0;
+    void started();
+
     std::shared_ptr<const std::string> action_;
+    const std::string* text_ = nullptr; // the link's action, until its first write
     std::uint64_t actions_ = 0;
     std::size_t actionStart_ = 0; // entries_ index where the current action began
 };

@@ -16,11 +16,15 @@ class RegisterView {
     virtual ~RegisterView() = default;
     // The text of the register's box as it stands: read, written, typed, or as at start.
     virtual std::string boxText(int address) const = 0;
-    // True until a value from the board (a read, a write's read-back, a value written) has
-    // been shown in the register's box: what it shows is then not the register's value.
-    virtual bool neverRead(int address) const = 0;
+    // The value from the board (a read, a write's read-back, a value written) the register's
+    // box last showed; nothing until one has been shown, when what the box shows is not the
+    // register's value. Text typed since does not change it.
+    virtual std::optional<std::uint8_t> boardValue(int address) const = 0;
     // Shows a value written to the register, sending nothing.
     virtual void showValue(int address, std::uint8_t value) = 0;
+    // Marks the register's boxes as differing from a file, `note` saying how; the mark goes
+    // at the next value shown in them.
+    virtual void markDiffering(int address, const std::string& note) = 0;
     // Reads every register into the boxes (Read All Registers). False when the link failed
     // (reported): the boxes keep what they showed.
     [[nodiscard]] virtual bool readAll() = 0;

@@ -89,3 +89,40 @@ TEST(Exit, SignalDuringAStartUpBoxEndsTheProgramAtOnce) {
         EXPECT_EQ(korva::test::slurp(dir / "usb.pcap"), "kept");
     }
 }
+
+// The settings kept between runs, as the program started from a shell finds them: kept as
+// they are, or forgotten with --reset-settings once the window runs.
+TEST(Exit, ResetSettingsForgetsWhatThePreviousRunsKept) {
+    const struct {
+        const char* option;
+        bool kept;
+    } rows[] = {{"", true}, {" --reset-settings", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.option);
+        const korva::test::TempDir dir; // also the runtime folder
+        const std::string kept = "[dumpFiles]\nfolder=/srv/dumps\n[boards]\nlast=K726-0001\n";
+        const std::string file = dir / "config/korva726eval/korva726eval.ini";
+        std::filesystem::create_directories(dir / "config/korva726eval");
+        korva::test::writeFile(file, kept);
+        std::FILE* from =
+            ::popen(("echo $$; QT_LOAD_TESTABILITY=1 LD_LIBRARY_PATH='" KORVA_HELPER_DIR
+                     "' XDG_RUNTIME_DIR='" +
+                     dir.path.string() + "' XDG_CONFIG_HOME='" + dir.path.string() +
+                     "/config' exec '" KORVA_PROGRAM "' --simulate" + row.option)
+                        .c_str(),
+                    "r");
+        ASSERT_TRUE(from);
+        int pid = 0;
+        char said[8] = {};
+        ASSERT_EQ(std::fscanf(from, "%d", &pid), 1);
+        EXPECT_TRUE(std::fscanf(from, "%7s", said) == 1 && said == std::string("busy"));
+        ::kill(pid, SIGTERM);
+        int clicks = 0; // what the helper says as the program ends
+        EXPECT_EQ(std::fscanf(from, "%d", &clicks), 1);
+        const int status = ::pclose(from);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+        const std::string after = korva::test::slurp(file);
+        EXPECT_EQ(after.find("/srv/dumps") != std::string::npos, row.kept) << after;
+        EXPECT_EQ(after.find("K726-0001") != std::string::npos, row.kept) << after;
+    }
+}

@@ -36,6 +36,7 @@ file(CHMOD ${WORK}/runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EX
 file(WRITE ${WORK}/runtime/korva726eval.lock "1\nkorva726eval\nelsewhere.invalid\n")
 file(WRITE ${WORK}/first.pcap "the first copy's capture")
 set(ENV{XDG_RUNTIME_DIR} ${WORK}/runtime)
+set(ENV{XDG_CONFIG_HOME} ${WORK}/config) # the settings of the copy, not the user's
 set(ENV{QT_QPA_PLATFORM} offscreen)
 execute_process(COMMAND ${PROGRAM} --simulate --capture ${WORK}/first.pcap TIMEOUT 5
                 OUTPUT_QUIET ERROR_QUIET)

@@ -134,3 +134,22 @@ TEST(WriteLog, ReplaysEveryKindOfWriteAsScriptAndPython) {
           "\n    # board.afe.write(0x01, 0x0b, verify=False)  (read-only register)\n"})
         EXPECT_NE(python.find(line), std::string::npos) << line << python;
 }
+
+// The link's user actions: one begun inside another is part of it (a DE change within a
+// mode set-up), and a write after the outer one ends belongs to none.
+TEST(WriteLog, TakesItsActionsFromTheLinkOuterOnly) {
+    LogRig r;
+    {
+        const ActionScope mode(r.link, {"Mode A on VGA 1", ActionKind::ModeSetup, {}});
+        {
+            const ActionScope de(r.link, {"Vertical DE stop set to 7", ActionKind::Fpga, {}});
+            ASSERT_TRUE(r.board.WriteByte_FPGA(0x23, 0x07));
+        }
+        (void)WriteAfeRegister(r.board, 0x05, 0x00);
+    }
+    ASSERT_TRUE(r.board.WriteByte_FPGA(0x1B, 0x01));
+    EXPECT_EQ(r.described(), (std::vector<std::string>{
+                                 "Mode A on VGA 1: WriteByte_FPGA 0x23 \u2190 0x07",
+                                 "Mode A on VGA 1: WriteByte_AFE 0x05 \u2190 0x00, read back 0x00",
+                                 "WriteByte_FPGA 0x1B \u2190 0x01"}));
+}

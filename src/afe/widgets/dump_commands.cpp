@@ -2,6 +2,7 @@
 
 #include "afe/afe_ops.h"
 #include "afe/dump_file.h"
+#include "device/textnum.h"
 #include "ui/progress_pacer.h"
 #include "ui/register_views.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 const QString kSaveTitle = QStringLiteral("Save Registers");
 const QString kLoadTitle = QStringLiteral("Load Registers");
+const QString kCompareTitle = QStringLiteral("Compare with Registers File");
 
 // Progress after register i: i / 65 of the way.
 int stepValue(int address) {
@@ -46,6 +48,15 @@ Prompts::FileRequest DumpCommands::request(const QString& caption) const {
     return r;
 }
 
+void DumpCommands::setFolder(const QString& folder) {
+    if (!folder.isEmpty()) lastName_ = QDir(folder).filePath(QFileInfo(lastName_).fileName());
+}
+
+void DumpCommands::chosen(const QString& name) {
+    lastName_ = name;
+    if (folderChosen) folderChosen(QFileInfo(name).absolutePath());
+}
+
 void DumpCommands::setProgress(int value) {
     if (progress_) progress_->setValue(value);
 }
@@ -60,7 +71,7 @@ void DumpCommands::Save(bool allNamed) {
     if (name.isEmpty()) return;
     // Some platform dialogs ignore the default suffix; a name without one gets it here.
     if (QFileInfo(name).suffix().isEmpty()) name += '.' + defaultSuffix();
-    lastName_ = name;
+    chosen(name);
 
     if (QFileInfo::exists(name) &&
         !prompts_.confirm(parent_, QStringLiteral("File Exists"),
@@ -88,7 +99,7 @@ void DumpCommands::Save(bool allNamed) {
 void DumpCommands::Load() {
     const QString name = prompts_.openFileName(parent_, request(kLoadTitle));
     if (name.isEmpty()) return;
-    lastName_ = name;
+    chosen(name);
 
     auto refuse = [&](const QString& why) {
         fail(kLoadTitle, QStringLiteral("The registers could not be loaded from \"%1\": %2. "
@@ -101,6 +112,11 @@ void DumpCommands::Load() {
         refuse(QString::fromStdString(parsed.error));
         return;
     }
+    // The load and the read that shows its outcome are one action: the read gives each
+    // write its read-back in the write log.
+    const ActionScope action(
+        board_.link(),
+        {"Load " + QFileInfo(name).fileName().toStdString(), ActionKind::Registers, {}});
     {
         ProgressPacer pacer(progress_);
         if (!WriteDumpValues(board_, *parsed.values,
@@ -114,6 +130,52 @@ void DumpCommands::Load() {
             parent_, Prompts::Icon::Information, kLoadTitle,
             QStringLiteral("Loaded \"%1\". %2.")
                 .arg(shown(name), QString::fromStdString(SkippedRegistersText(skipped))));
+}
+
+void DumpCommands::Compare() {
+    const QString name = prompts_.openFileName(parent_, request(kCompareTitle));
+    if (name.isEmpty()) return;
+    chosen(name);
+    const DumpParseResult parsed = ReadDumpFile(QFile::encodeName(name).toStdString());
+    if (!parsed.values) {
+        fail(kCompareTitle, QStringLiteral("The registers could not be compared with \"%1\": %2. "
+                                           "Nothing was read.")
+                                .arg(shown(name), QString::fromStdString(parsed.error)));
+        return;
+    }
+    if (!registers_.readAll()) return; // reported: the program is ending
+    RegisterValues board{};
+    for (int a = 0; a < kAfeRegisterCount; ++a)
+        board[static_cast<std::size_t>(a)] = registers_.boardValue(a).value_or(0);
+    const std::vector<RegisterDifference> differ = DumpDifferences(board, *parsed.values);
+    const QString file = QFileInfo(name).fileName();
+    for (const RegisterDifference& d : differ)
+        registers_.markDiffering(d.address, QStringLiteral("%1 holds %2; the board %3")
+                                                .arg(file, QString::fromStdString(HexByte(d.file)),
+                                                     QString::fromStdString(HexByte(d.board)))
+                                                .toStdString());
+    const int skipped = parsed.skipped();
+    const int compared = kAfeRegisterCount - skipped;
+    QString text;
+    if (!differ.empty())
+        text = differ.size() == 1
+                   ? QStringLiteral("1 register differs from \"%1\".").arg(shown(name))
+                   : QStringLiteral("%1 registers differ from \"%2\".")
+                         .arg(differ.size())
+                         .arg(shown(name));
+    else if (skipped == 0)
+        text = QStringLiteral("All %1 registers match \"%2\".").arg(compared).arg(shown(name));
+    else
+        text = QStringLiteral("All %1 registers compared match \"%2\".")
+                   .arg(compared)
+                   .arg(shown(name));
+    if (skipped > 0)
+        text += QStringLiteral(" %1 not compared: %2 no value.")
+                    .arg(skipped == 1 ? QStringLiteral("1 register was")
+                                      : QStringLiteral("%1 registers were").arg(skipped),
+                         skipped == 1 ? QStringLiteral("its line holds")
+                                      : QStringLiteral("their lines hold"));
+    prompts_.message(parent_, Prompts::Icon::Information, kCompareTitle, text);
 }
 
 } // namespace korva

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QValidator>
 #include <algorithm>
+#include <cstdlib>
 
 namespace korva {
 namespace {
@@ -24,6 +25,21 @@ namespace {
 constexpr int kBoxWidth = 330;
 constexpr int kBoxHeight = 285;
 constexpr int kRowPitch = 300;
+
+// How the write log tells a step: "stepped up", "stepped down by 16".
+std::string stepText(int step) {
+    std::string text = step > 0 ? "stepped up" : "stepped down";
+    if (std::abs(step) != 1) text += " by " + std::to_string(std::abs(step));
+    return text;
+}
+
+std::string caption(int address) {
+    return QString::fromStdString(CaptionOfBox(address)).trimmed().toStdString();
+}
+
+std::string hexValue(int value) {
+    return "0x" + HexByte(static_cast<std::uint8_t>(value));
+}
 
 // Increment of a stepping key, 0 for any other key.
 int stepOf(int key) {
@@ -288,7 +304,7 @@ void RegisterPanels::KeyUp(int index, int key) {
         QString text = boxes_[index]->text();
         if (!AddHexString(text, step)) return; // not a hex value: nothing to step or write
         boxes_[index]->setText(text);
-        writeBox(index);
+        writeBox(index, stepText(step));
         return;
     }
     // Let other keys and boxes be handled while this release waits; the write then takes
@@ -299,14 +315,43 @@ void RegisterPanels::KeyUp(int index, int key) {
     });
 }
 
+std::optional<std::uint8_t> RegisterPanels::boardValue(int address) const {
+    const auto it = boardValues_.find(address);
+    if (it == boardValues_.end()) return std::nullopt;
+    return it->second;
+}
+
 void RegisterPanels::showValue(int address, std::uint8_t value) {
     const QString text = QString::fromStdString(HexByte(value));
     boxes_[address]->setText(text);
     if (auto mirror = MirrorOfAddress(address)) boxes_[*mirror]->setText(text);
-    fromBoard_.insert(address);
+    boardValues_[address] = value;
+    clearMark(address);
 }
 
-void RegisterPanels::writeBox(int index) {
+void RegisterPanels::markDiffering(int address, const std::string& note) {
+    for (const int index : BoxesOfAddress(address)) {
+        QLineEdit* box = boxes_[index];
+        // Amber, light or dark as the palette is, with the text at a readable contrast.
+        const bool dark = box->palette().color(QPalette::Base).lightness() < 128;
+        box->setStyleSheet(dark ? "QLineEdit { background-color: #7a5200; color: #ffffff; "
+                                  "border: 1px solid #ffc107; }"
+                                : "QLineEdit { background-color: #ffd54f; color: #000000; "
+                                  "border: 1px solid #b28900; }");
+        box->setToolTip(QString::fromStdString(note));
+    }
+    marked_.insert(address);
+}
+
+void RegisterPanels::clearMark(int address) {
+    if (!marked_.erase(address)) return;
+    for (const int index : BoxesOfAddress(address)) {
+        boxes_[index]->setStyleSheet(QString());
+        boxes_[index]->setToolTip(QString());
+    }
+}
+
+void RegisterPanels::writeBox(int index, const std::string& how) {
     const QString valueText =
         QString::fromStdString(std::string(ValueText(boxes_[index]->text().toStdString())));
     const int address = AddressOfBox(index);
@@ -314,30 +359,37 @@ void RegisterPanels::writeBox(int index) {
     // boxes belong to no group).
     const Gang gang =
         index == address ? AfeRegisters()[static_cast<std::size_t>(address)].gang : Gang::None;
+    const std::string told =
+        caption(index) + " " + (how.empty() ? "set to " + valueText.toStdString() : how);
     if ((gang == Gang::Gain && gangGain_->isChecked()) ||
         (gang == Gang::Offset && gangOffset_->isChecked())) {
-        writeGanged(gang, valueText);
+        writeGanged(gang, valueText, told);
         return;
     }
     const auto value = BoxValue(valueText.toStdString());
     if (!value) return; // no hex digit: the user gave no value, the register keeps its own
+    const ActionScope action(board_.link(), {told, ActionKind::Registers,
+                                             RegisterName(address) + " " + hexValue(*value)});
     if (const auto done = WriteAfeRegister(board_, address, *value))
         showValue(done->address, done->readBack);
 }
 
-void RegisterPanels::writeGanged(Gang group, const QString& value) {
+void RegisterPanels::writeGanged(Gang group, const QString& value, const std::string& how) {
     const auto byte = BoxValue(value.toStdString());
     if (!byte) return; // no value given: all three registers keep theirs
+    const char* box = group == Gang::Gain ? "GangGain" : "GangOffset";
+    const ActionScope action(board_.link(), {how + " (" + box + ")", ActionKind::Registers,
+                                             std::string(box) + " " + hexValue(*byte)});
     if (const auto done = WriteAfeGanged(board_, group, *byte))
         for (const AfeWrite& w : *done)
             showValue(w.address, w.readBack);
 }
 
 void RegisterPanels::WriteGangedGain(const QString& Value) {
-    writeGanged(Gang::Gain, Value);
+    writeGanged(Gang::Gain, Value, "GangGain set to " + Value.toStdString());
 }
 void RegisterPanels::WriteGangedOffset(const QString& Value) {
-    writeGanged(Gang::Offset, Value);
+    writeGanged(Gang::Offset, Value, "GangOffset set to " + Value.toStdString());
 }
 
 void RegisterPanels::ReadRegCommand_Click() {
@@ -375,9 +427,14 @@ void RegisterPanels::WriteRegCommand_Click() {
                              .arg(dataBox_->text()));
         return;
     }
+    const ActionScope action(
+        board_.link(), {caption(*address) + " set to " + dataBox_->text().toStdString() +
+                            " (Individual Register Read/Write)",
+                        ActionKind::Registers, RegisterName(*address) + " " + hexValue(*value)});
     if (!board_.WriteByte_AFE(*address, *value)) return;
     boxes_[*address]->setText(dataBox_->text());
-    fromBoard_.insert(*address);
+    boardValues_[*address] = *value;
+    clearMark(*address);
 }
 
 } // namespace korva

@@ -97,21 +97,27 @@ class RegisterPanels : public QObject, public RegisterView {
 
     // RegisterView: the boxes' texts, values shown without a write, and Read All.
     std::string boxText(int address) const override;
-    bool neverRead(int address) const override { return !fromBoard_.count(address); }
-    // Shows a register's value in its box and in its mirror box.
+    std::optional<std::uint8_t> boardValue(int address) const override;
+    // Shows a register's value in its box and in its mirror box, clearing a mark.
     void showValue(int address, std::uint8_t value) override;
+    // A background that stands out in light and dark palettes, and `note` as the tool tip.
+    void markDiffering(int address, const std::string& note) override;
+    bool marked(int address) const { return marked_.count(address) > 0; }
     [[nodiscard]] bool readAll() override;
 
   private:
-    void writeBox(int index);
-    void writeGanged(Gang group, const QString& value);
+    // `how` the user changed the box ("stepped up"), for the write log; empty: typed.
+    void writeBox(int index, const std::string& how = {});
+    void writeGanged(Gang group, const QString& value, const std::string& how);
+    void clearMark(int address);
 
     Board& board_;
     Prompts& prompts_;
     std::chrono::milliseconds writeDelay_;
     std::map<int, RegisterBox*> boxes_;
     std::map<int, QLabel*> labels_;
-    std::set<int> fromBoard_; // registers whose boxes have shown a value from the board
+    std::map<int, std::uint8_t> boardValues_; // the last value from the board each box showed
+    std::set<int> marked_;                    // registers whose boxes are marked
     QCheckBox* gangGain_ = nullptr;
     QCheckBox* gangOffset_ = nullptr;
     QPushButton* readAll_ = nullptr;

@@ -137,6 +137,11 @@ void FpgaGrid::XilinxReg_Change(int index) {
     // Emptying a cell, or half-typed text that is no register value, writes nothing.
     const auto value = ParseHexStrict(cell->text().toStdString());
     if (!value) return;
+    const ActionScope action(board_.link(),
+                             {"FPGA register 0x" + HexByte(static_cast<std::uint8_t>(index)) +
+                                  " cell set to " + cell->text().toStdString(),
+                              ActionKind::Fpga,
+                              {}});
     WriteFpgaRegister(board_, index, *value);
 }
 
@@ -187,6 +192,11 @@ void FpgaGrid::WriteByteXilinxButton_Click() {
         warn("Write FPGA", "The data must be a hexadecimal number from 0 to FF.");
         return;
     }
+    const ActionScope action(board_.link(),
+                             {"Write FPGA 0x" + HexByte(static_cast<std::uint8_t>(*address)) +
+                                  " = " + HexByte(static_cast<std::uint8_t>(*value)),
+                              ActionKind::Fpga,
+                              {}});
     WriteFpgaRegister(board_, *address, *value);
 }
 

@@ -223,6 +223,10 @@ void DebugControls::writePort(QLineEdit* data, const char* port, bool (Board::*w
                        .arg(text, port));
         return;
     }
+    const ActionScope action(board_.link(), {std::string("Write ") + port + " " +
+                                                 HexByte(static_cast<std::uint8_t>(*value)),
+                                             ActionKind::Debug,
+                                             {}});
     // A failed write has been reported and the program is ending: nothing follows here.
     (void)(board_.*write)(*value);
 }
@@ -237,12 +241,17 @@ void DebugControls::WritePORTB_CMD_Click() {
 void DebugControls::MuxChan_Click(int k) {
     if (k < 0 || k > 3) return;
     if (mux_[k]) mux_[k]->setChecked(true); // the group clears the other three
+    const ActionScope action(
+        board_.link(), {"TM6185 Mux Select Channel " + std::to_string(k), ActionKind::Debug, {}});
     (void)board_.TM6185Channel_Select(k);
 }
 
 void DebugControls::SQ7302Mode_Click(int k) {
     if (k < 0 || k > 3) return;
     if (sync_[k]) sync_[k]->setChecked(true);
+    const char* const modes[] = {"NTSC/PAL", "Tri Level", "HDTV", "Computer RGB"};
+    const ActionScope action(
+        board_.link(), {std::string("SQ7302 Mode Select ") + modes[k], ActionKind::Debug, {}});
     (void)board_.SQ7302Channel_Select(k);
 }
 
@@ -267,6 +276,7 @@ void DebugControls::Command3_Click() {
     for (int address : {0x08, 0x00, 0x01})
         data +=
             HexByte(static_cast<std::uint8_t>(ParseHexLenient(registers_.boxText(address)) & 0xFF));
+    const ActionScope action(board_.link(), {"WriteBurst", ActionKind::Debug, {}});
     (void)board_.WriteBurstI2C(kAfeI2cAddress, 0x06, 3, data);
 }
 
@@ -300,6 +310,7 @@ void DebugControls::Download_Click() {
 }
 
 void DebugControls::WipeEEPROM_Click() {
+    const ActionScope action(board_.link(), {"Wipe EEPROM", ActionKind::Debug, {}});
     (void)board_.WriteByte_EEPROM(0, 0x00);
 }
 

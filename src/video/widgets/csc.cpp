@@ -48,6 +48,9 @@ void CscControl::CSC_Disable() {
 bool CscControl::write(bool on) {
     // A failed write has been reported and the program is ending; the button must not
     // claim a state the converter never reached.
+    const ActionScope action(
+        board_.link(),
+        {on ? "YPbPr to RGB CSC enabled" : "YPbPr to RGB CSC disabled", ActionKind::Fpga, {}});
     return SetConverter(board_, on);
 }
 

@@ -154,6 +154,11 @@ bool DeGenerator::Change(int which) {
     if (!bytes) return true;
     const auto count = static_cast<DeCount>(which);
     const int high = DeHighRegister(count);
+    // Within the mode dialog's OK this is part of its action.
+    const ActionScope action(
+        board_.link(), {std::string(kSetup[which].caption) + " set to " + b->text().toStdString(),
+                        ActionKind::Fpga,
+                        {}});
     const DeChange change = WriteDeCountChanges(
         board_, count, *bytes, {grid_.shownValue(high), grid_.shownValue(high + 1)});
     for (const FpgaWrite& w : change.written)

@@ -204,13 +204,22 @@ void ModeDialog::OKButton_Click() {
         return;
     }
 
+    // Everything OK sends is one action: "Mode 1024x768@60Hz VESA on Component 1".
+    const int connector = connectorGroup_->checkedId();
+    const bool connected = connector >= 0 && connector < kConnectors;
+    const ActionScope action(
+        host_.board().link(),
+        {"Mode " + line.substr(0, line.find(',')) +
+             (connected
+                  ? std::string(" on ") + Connectors()[static_cast<std::size_t>(connector)].caption
+                  : std::string()),
+         ActionKind::ModeSetup,
+         {}});
     if (!host_.setDeWindow(setup->de)) return;
 
     ModeSettings settings = *setup;
     settings.de = host_.deWindow();
-    if (const int connector = connectorGroup_->checkedId();
-        connector >= 0 && connector < kConnectors)
-        settings.connector = connector;
+    if (connected) settings.connector = connector;
     settings.switchConverter = autoEnableCSC_->isChecked();
     const ModeSetupDone done = ApplyModeSetup(host_.board(), settings);
 

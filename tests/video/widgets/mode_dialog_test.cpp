@@ -45,7 +45,8 @@ struct Rig : test::BoardRig, ModeDialogHost, RegisterView {
     RegisterView& registers() override { return *this; }
     void showConverter(bool on) override { log(on ? "csc=on" : "csc=off"); }
     std::string boxText(int) const override { return {}; }
-    bool neverRead(int) const override { return true; }
+    std::optional<std::uint8_t> boardValue(int) const override { return {}; }
+    void markDiffering(int, const std::string&) override {}
     void showValue(int a, std::uint8_t v) override {
         log(QString("reg%1=%2").arg(a).arg(QString::fromStdString(HexByte(v))));
     }
