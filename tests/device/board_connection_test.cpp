@@ -19,13 +19,6 @@ using namespace korva::test;
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return condition();
-}
-
 // Board A at port 1-1 (bus 1, address 2), board B at port 1-2 (address 3), each with a
 // serial number; the connection is destroyed before the boards and the testbed.
 struct TwoBoards {

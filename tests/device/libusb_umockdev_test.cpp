@@ -32,14 +32,6 @@ using Sent = std::vector<EmulatedBoard::Packet>;
 
 namespace {
 
-// Polls `condition` until it holds or five seconds have passed.
-bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return condition();
-}
-
 // One program's worth of device link over a fresh testbed. Members are destroyed in
 // reverse order: the layer closes its boards before the emulated boards and the testbed go.
 struct Rig {

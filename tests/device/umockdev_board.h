@@ -14,12 +14,15 @@
 #include <umockdev.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -95,5 +98,14 @@ class EmulatedBoard {
     std::deque<std::vector<std::uint8_t>> replies_; // answers not yet read
     std::vector<Packet> received_;
 };
+
+// Polls `condition` until it holds or five seconds have passed: hot-plug events reach
+// libusb's event thread a little after the testbed plugs or unplugs a board.
+inline bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return condition();
+}
 
 } // namespace korva::test
