@@ -153,7 +153,12 @@ class CaptureLayer : public UsbLayer {
         }
 
       private:
-        std::unique_ptr<std::uint8_t[]> data_;
+        struct Unmap {
+            std::size_t size;
+            void operator()(std::uint8_t* p) const;
+        };
+        using Memory = std::unique_ptr<std::uint8_t, Unmap>;
+        Memory data_{nullptr, Unmap{0}};
         std::size_t size_ = 0, capacity_ = 0;
     };
     Bytes queue_; // records as the file holds them
