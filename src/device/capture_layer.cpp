@@ -418,8 +418,10 @@ void CaptureLayer::writeRecord(std::uint64_t urbId, char type, std::uint8_t tran
     if (setup) std::memcpy(h + 40, setup, 8);
     if (captured > 0) std::memcpy(h + kHeaderSize, data, captured);
 
-    // The writing thread sleeps until records wait, then gives them a moment to gather.
-    if (at == 0 || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes)) wake_.notify_one();
+    // The writing thread sleeps until records wait, then gives them a moment to gather; it
+    // is woken early when many have gathered.
+    if ((at == 0 && writerIdle_) || (at < kEarlyWriteBytes && queue_.size() >= kEarlyWriteBytes))
+        wake_.notify_one();
 }
 
 bool CaptureLayer::writeOut() {
@@ -487,7 +489,9 @@ void CaptureLayer::flush() {
 void CaptureLayer::flusherLoop() {
     std::unique_lock lock(m_);
     for (;;) {
+        writerIdle_ = true;
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        writerIdle_ = false;
         if (wake_.wait_for(lock, kFlushDelay,
                            [this] { return stopping_ || queue_.size() >= kEarlyWriteBytes; }) &&
             stopping_)

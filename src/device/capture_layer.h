@@ -166,6 +166,7 @@ class CaptureLayer : public UsbLayer {
     MatchEntry match_;           // the identifiers the descriptor exchange shows
     std::bitset<128> described_; // device numbers whose descriptor the file holds
     bool stopping_ = false;
+    bool writerIdle_ = false; // the writing thread waits for a first record to arrive
     std::condition_variable wake_;
     std::string writeFailure_; // set when a write fails, until reported
     // The file's side, locked before m_ when both are.
