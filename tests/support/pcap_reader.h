@@ -63,6 +63,21 @@ inline std::vector<UsbRecord> readCapture(const std::string& path) {
     return records;
 }
 
+// How many whole records a file being written holds so far, without judging it: the file
+// may not exist yet, or may still lack its header or the end of a record.
+inline std::size_t recordsSoFar(const std::string& path) {
+    char err[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_offline(path.c_str(), err);
+    if (!p) return 0;
+    std::size_t n = 0;
+    pcap_pkthdr* h = nullptr;
+    const u_char* d = nullptr;
+    while (pcap_next_ex(p, &h, &d) == 1)
+        ++n;
+    pcap_close(p);
+    return n;
+}
+
 // The data of every OUT submission, in order, as (endpoint, bytes): what went to the board.
 inline std::vector<std::pair<int, Bytes>> sentData(const std::string& path) {
     std::vector<std::pair<int, Bytes>> out;
