@@ -2,6 +2,7 @@
 
 #include "afe/register_map.h"
 #include "device/board.h"
+#include "device/textnum.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,9 +12,7 @@ namespace korva {
 namespace {
 
 std::string hex(unsigned v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
-    return buf;
+    return "0x" + HexByte(static_cast<std::uint8_t>(v));
 }
 
 // The same in the lower-case form korva726ctl and Python print.
@@ -21,11 +20,6 @@ std::string lhex(unsigned v) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%02x", v & 0xFFu);
     return buf;
-}
-
-bool readOnlyAfe(int address) {
-    return address >= 0 && address < kAfeRegisterCount &&
-           AfeRegisters()[static_cast<std::size_t>(address)].disabled;
 }
 
 std::string clock(std::chrono::system_clock::time_point t) {
@@ -54,7 +48,8 @@ std::vector<std::string> replay(const LoggedWrite& w, bool python) {
             python ? "board.afe.write(" + lhex(address) + ", " + lhex(value) + ", verify=False)"
                    : "set " + lhex(address) + " " + lhex(value);
         // The chip ignores writes to its read-only registers: nothing to replay.
-        lines.push_back(readOnlyAfe(address) ? "# " + text + "  (read-only register)" : text);
+        lines.push_back(IsReadOnlyRegister(address) ? "# " + text + "  (read-only register)"
+                                                    : text);
     };
     const auto& a = w.args;
     switch (w.opcode) {
@@ -131,45 +126,14 @@ std::string LoggedWrite::describe() const {
     return text;
 }
 
-std::vector<int> LoggedWrite::afeRegisters() const {
-    if (opcode == opcode::WriteByteAfe) return {args[0]};
-    std::vector<int> registers;
-    if (opcode == opcode::WriteBurstI2C && args[0] == kAfeI2cAddress)
-        for (std::size_t i = 0; i < data.size(); ++i)
-            registers.push_back(args[1] + static_cast<int>(i));
-    return registers;
-}
-
-void WriteLog::started() {
-    ++actions_;
-    actionStart_ = dropped_ + entries_.size();
-    text_ = nullptr;
-}
-
-void WriteLog::begin(std::string action) {
-    if (depth_++ > 0) return;
-    started();
-    action_ = std::make_shared<const std::string>(std::move(action));
-}
-
 void WriteLog::actionBegun(const UserAction& action) {
-    if (depth_++ > 0) return;
-    started();
+    actionStart_ = dropped_ + entries_.size();
     text_ = &action.text;
 }
 
-void WriteLog::end() {
-    if (depth_ > 0 && --depth_ == 0) {
-        action_.reset();
-        text_ = nullptr;
-    }
-}
-
-WriteLog::Action::Action(WriteLog* log, std::string text) : log_(log) {
-    if (log_) log_->begin(std::move(text));
-}
-WriteLog::Action::~Action() {
-    if (log_) log_->end();
+void WriteLog::actionEnded() {
+    action_.reset();
+    text_ = nullptr;
 }
 
 void WriteLog::exchanged(const Packet& command, const ExchangeResult& result) {
@@ -179,7 +143,6 @@ void WriteLog::exchanged(const Packet& command, const ExchangeResult& result) {
         LoggedWrite w;
         w.time = std::chrono::system_clock::now();
         w.action = action_;
-        w.actionNumber = action_ ? actions_ : 0;
         w.opcode = op;
         w.args = {command[1], command[2], command[3]};
         if (op == opcode::WriteBurstI2C)
@@ -228,17 +191,34 @@ void WriteLog::clear() {
     if (changed) changed();
 }
 
+namespace {
+
+// The entries' replay lines after `indent`, each user action headed by a comment with its
+// time and text (a write outside any action by its own description). Says whether any
+// line is a statement rather than a comment.
+bool appendReplay(std::string& out, const std::deque<LoggedWrite>& entries, bool python,
+                  const std::string& indent) {
+    const std::string* shown = nullptr;
+    bool any = false;
+    for (const LoggedWrite& w : entries) {
+        if (!w.action || w.action.get() != shown) {
+            out += indent + "# " + clock(w.time) + " " +
+                   oneLine(w.action ? *w.action : w.describe()) + "\n";
+            shown = w.action.get();
+        }
+        for (const std::string& line : replay(w, python)) {
+            out += indent + line + "\n";
+            any = any || line[0] != '#';
+        }
+    }
+    return any;
+}
+
+} // namespace
+
 std::string WriteLog::toScript(const std::string& title) const {
     std::string out = "# " + oneLine(title) + "\n# Replay it: korva726ctl run FILE\n";
-    std::uint64_t shown = 0;
-    for (const LoggedWrite& w : entries_) {
-        if (w.actionNumber != shown || w.actionNumber == 0) {
-            out += "# " + clock(w.time) + " " + oneLine(w.action ? *w.action : w.describe()) + "\n";
-            shown = w.actionNumber;
-        }
-        for (const std::string& line : replay(w, false))
-            out += line + "\n";
-    }
+    appendReplay(out, entries_, false, "");
     return out;
 }
 
@@ -251,20 +231,7 @@ std::string WriteLog::toPython(const std::string& title) const {
                       "parser.add_argument(\"--device\")\n"
                       "args = parser.parse_args()\n"
                       "with korva726.open(args.device, simulate=args.simulate) as board:\n";
-    std::uint64_t shown = 0;
-    bool any = false;
-    for (const LoggedWrite& w : entries_) {
-        if (w.actionNumber != shown || w.actionNumber == 0) {
-            out += "    # " + clock(w.time) + " " + oneLine(w.action ? *w.action : w.describe()) +
-                   "\n";
-            shown = w.actionNumber;
-        }
-        for (const std::string& line : replay(w, true)) {
-            out += "    " + line + "\n";
-            any = any || line[0] != '#';
-        }
-    }
-    if (!any) out += "    pass\n";
+    if (!appendReplay(out, entries_, true, "    ")) out += "    pass\n";
     return out;
 }
 

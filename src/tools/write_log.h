@@ -27,7 +27,6 @@ namespace korva {
 struct LoggedWrite {
     std::chrono::system_clock::time_point time;
     std::shared_ptr<const std::string> action; // the user action; shared by its writes
-    std::uint64_t actionNumber = 0;            // counts the actions of the run from 1; 0: none
     std::uint8_t opcode = 0;
     // The argument bytes after the opcode: register and value, channel, mode, port value,
     // EEPROM address high and low and value, or the burst write's device, start and count.
@@ -38,8 +37,6 @@ struct LoggedWrite {
 
     // "WriteByte_AFE 0x06 ← 0x80" (and ", read back 0x80").
     std::string describe() const;
-    // The registers it wrote, for an AFE write (one, or a burst's), else empty.
-    std::vector<int> afeRegisters() const;
 };
 
 class WriteLog : public ExchangeObserver {
@@ -47,27 +44,12 @@ class WriteLog : public ExchangeObserver {
     static constexpr std::size_t kDefaultCapacity = 100000;
     explicit WriteLog(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
 
-    // The writes from here to end() belong to one user action, "Red Gain (0x06) stepped
-    // up". Actions do not nest: a begin inside one is part of the outer one.
-    void begin(std::string action);
-    void end();
-    // Begins an action for as long as it lives.
-    class Action {
-      public:
-        Action(WriteLog* log, std::string text);
-        ~Action();
-        Action(const Action&) = delete;
-        Action& operator=(const Action&) = delete;
-
-      private:
-        WriteLog* log_;
-    };
-
     void exchanged(const Packet& command, const ExchangeResult& result) override;
-    // The link's user actions (ActionScope) begin and end the log's. The action's text is
-    // copied with its first write: an action that writes nothing costs nothing.
+    // The link's user actions (ActionScope; the link folds nested ones into the outer one)
+    // are the log's. The action's text is copied with its first write: an action that
+    // writes nothing costs nothing.
     void actionBegun(const UserAction& action) override;
-    void actionEnded() override { end(); }
+    void actionEnded() override;
 
     const std::deque<LoggedWrite>& entries() const { return entries_; }
     // Writes dropped from the front to keep within the capacity.
@@ -86,13 +68,10 @@ class WriteLog : public ExchangeObserver {
     std::size_t capacity_;
     std::deque<LoggedWrite> entries_;
     std::uint64_t dropped_ = 0;
-    int depth_ = 0;
-    void started();
 
     std::shared_ptr<const std::string> action_;
     const std::string* text_ = nullptr; // the link's action, until its first write
-    std::uint64_t actions_ = 0;
-    std::size_t actionStart_ = 0; // entries_ index where the current action began
+    std::size_t actionStart_ = 0;       // entries_ index where the current action began
 };
 
 } // namespace korva

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,9 @@ TEST(WriteLog, RecordsEachWriteWithItsActionAndReadBack) {
         SCOPED_TRACE(row.action ? row.action : "no action");
         LogRig r;
         {
-            WriteLog::Action action(row.action ? &r.log : nullptr, row.action ? row.action : "");
+            std::optional<ActionScope> action;
+            if (row.action)
+                action.emplace(r.link, UserAction{row.action, ActionKind::Registers, {}});
             row.run(r);
         }
         (void)ReadAfeRegister(r.board, 0x06); // after the action: a read-back of nothing
@@ -107,13 +110,14 @@ TEST(WriteLog, KeepsTheNewestEntriesWithinItsCapacity) {
 TEST(WriteLog, ReplaysEveryKindOfWriteAsScriptAndPython) {
     LogRig r;
     {
-        WriteLog::Action a(&r.log, "Mode 1024x768@60Hz VESA on Component 1");
+        const ActionScope a(r.link,
+                            {"Mode 1024x768@60Hz VESA on Component 1", ActionKind::ModeSetup, {}});
         (void)WriteAfeRegister(r.board, 0x05, 0x0D);
         (void)r.board.TM6185Channel_Select(1), (void)r.board.SQ7302Channel_Select(0);
         (void)r.board.WriteByte_FPGA(0x1B, 0x21);
     }
     {
-        WriteLog::Action a(&r.log, "Load registers.TXT");
+        const ActionScope a(r.link, {"Load registers.TXT", ActionKind::Registers, {}});
         (void)r.board.WriteByte_AFE(0x01, 0x0B);
     }
     (void)r.board.Write_PORTA(0x3C), (void)r.board.WriteByte_EEPROM(0x20, 0x00);
