@@ -167,6 +167,11 @@ std::string SkippedRegistersText(int skipped) {
            " no value (not read before the file was saved)";
 }
 
+std::string NotComparedText(int skipped) {
+    return std::to_string(skipped) + (skipped == 1 ? " register was" : " registers were") +
+           " not compared: " + (skipped == 1 ? "its line holds" : "their lines hold") + " no value";
+}
+
 DumpParseResult ReadDumpFile(const std::string& path) {
     namespace fs = std::filesystem;
     DumpParseResult result;

@@ -78,6 +78,8 @@ std::vector<RegisterDifference> DumpDifferences(const RegisterValues& board,
 // What a load says when some registers had no value in the file: "3 registers were left
 // as they were: their lines hold no value (not read before the file was saved)".
 std::string SkippedRegistersText(int skipped);
+// What a compare says of them: "3 registers were not compared: their lines hold no value".
+std::string NotComparedText(int skipped);
 
 // Reads and checks a dump file. The error says what is wrong without naming the file.
 DumpParseResult ReadDumpFile(const std::string& path);

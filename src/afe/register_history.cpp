@@ -24,11 +24,6 @@ const char* stopReason(ActionKind kind) {
     return "it wrote more than AFE registers";
 }
 
-bool writable(int address) {
-    return address >= 0 && address < kAfeRegisterCount &&
-           !AfeRegisters()[static_cast<std::size_t>(address)].disabled;
-}
-
 } // namespace
 
 RegisterHistory::RegisterHistory(ShownValue shown, std::size_t depth)
@@ -55,7 +50,7 @@ void RegisterHistory::exchanged(const Packet& command, const ExchangeResult&) {
         return;
     }
     const int address = command[1];
-    if (!writable(address)) return; // the chip keeps a status register as it is
+    if (IsReadOnlyRegister(address)) return; // the chip keeps a status register as it is
     const auto known =
         std::find_if(changes_.begin(), changes_.end(),
                      [address](const RegisterChange& c) { return c.address == address; });
@@ -145,17 +140,15 @@ std::optional<RegisterHistory::Outcome> RegisterHistory::apply(Board& board, boo
         for (const auto& [address, value] : targets)
             if (!(out.linkUp = board.WriteByte_AFE(address, value))) break;
         if (out.linkUp && !targets.empty()) {
-            const int last = targets.back().first;
-            for (int first = targets.front().first; first <= last && out.linkUp;
-                 first += kMaxBurstRead) {
-                const int count = std::min(kMaxBurstRead, last + 1 - first);
-                const auto values = ReadAfeRegisters(board, first, count);
-                out.linkUp = values.has_value();
+            // The history holds only writable registers, 0x03 to 0x41: one burst reads
+            // them back.
+            const int first = targets.front().first;
+            const auto values = ReadAfeRegisters(board, first, targets.back().first + 1 - first);
+            out.linkUp = values.has_value();
+            if (values)
                 for (const auto& [address, value] : targets)
-                    if (values && address >= first && address < first + count)
-                        out.readBack.emplace_back(
-                            address, (*values)[static_cast<std::size_t>(address - first)]);
-            }
+                    out.readBack.emplace_back(address,
+                                              (*values)[static_cast<std::size_t>(address - first)]);
         }
     }
     tell();

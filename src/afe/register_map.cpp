@@ -118,6 +118,11 @@ bool IsBoxIndex(int index) {
            index == 0x25 + kMirrorOffset;
 }
 
+bool IsReadOnlyRegister(int address) {
+    return address >= 0 && address < kAfeRegisterCount &&
+           kRegisters[static_cast<std::size_t>(address)].disabled;
+}
+
 int AddressOfBox(int index) {
     return index > 100 ? index - kMirrorOffset : index;
 }
@@ -137,6 +142,13 @@ std::vector<int> BoxesOfAddress(int address) {
 
 std::string CaptionOfBox(int index) {
     return kRegisters.at(static_cast<std::size_t>(AddressOfBox(index))).caption;
+}
+
+std::string BoxName(int index) {
+    std::string name = CaptionOfBox(index);
+    name.erase(0, name.find_first_not_of(' '));
+    name.erase(name.find_last_not_of(' ') + 1);
+    return name;
 }
 
 std::string RegisterName(int address) {

@@ -37,6 +37,9 @@ const std::array<AfeRegister, kAfeRegisterCount>& AfeRegisters();
 // The box indices that exist: 0..65, 122, 123, 125.
 const std::vector<int>& AllBoxIndices();
 bool IsBoxIndex(int index);
+// A status register (0x00 to 0x02): the chip keeps it as it is, whatever is written to it.
+// False for an address outside the map.
+bool IsReadOnlyRegister(int address);
 // Register address of a box index (the index itself, or index - 88 above 100).
 int AddressOfBox(int index);
 // The boxes that show a register: its own box, plus the mirror for 0x22, 0x23, 0x25.
@@ -45,6 +48,9 @@ std::vector<int> BoxesOfAddress(int address);
 std::optional<int> MirrorOfAddress(int address);
 // Caption of the box with that index (mirrors repeat their register's caption).
 std::string CaptionOfBox(int index);
+// The same without the blanks around it ("Red Gain (0x06)"): how screen readers and the
+// names of user actions call the box.
+std::string BoxName(int index);
 // The register's caption without its address and blanks ("Red Gain"), as the undo history
 // names a step.
 std::string RegisterName(int address);

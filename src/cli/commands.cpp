@@ -88,14 +88,6 @@ LoadedTable modeTable(bool verbose) {
     return t;
 }
 
-// A file name as given; one holding a NUL would reach the system cut short, naming
-// another file.
-const std::string& fileName(const std::string& name) {
-    if (name.find('\0') != std::string::npos)
-        throw usage("the file name " + Quoted(name, 200) + " holds a NUL byte");
-    return name;
-}
-
 std::string modeName(const std::string& line) {
     return line.substr(0, line.find(','));
 }
@@ -329,11 +321,10 @@ void Commands::dump(const DumpOptions& o) {
 }
 
 void Commands::save(const FileOptions& o) {
-    fileName(o.file);
     const auto values = ReadAllAfeRegisters(session_.board());
     session_.check("reading the AFE registers");
-    const std::string error = WriteFileAtomically(
-        fileName(o.file), FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
+    const std::string error =
+        WriteFileAtomically(o.file, FormatDump(DumpTexts(*values), session_.hiddenModesShown()));
     if (!error.empty())
         throw CommandError(kFailure, o.file + ": cannot save the registers there (" + error +
                                          "); the file was not changed");
@@ -342,7 +333,7 @@ void Commands::save(const FileOptions& o) {
 }
 
 void Commands::load(const FileOptions& o) {
-    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
+    const DumpParseResult parsed = ReadDumpFile(o.file);
     if (!parsed.values)
         throw CommandError(kFailure, o.file + ": " + parsed.error + "; no register was written");
     WriteDumpValues(session_.board(), *parsed.values);
@@ -354,7 +345,7 @@ void Commands::load(const FileOptions& o) {
 }
 
 void Commands::compare(const FileOptions& o) {
-    const DumpParseResult parsed = ReadDumpFile(fileName(o.file));
+    const DumpParseResult parsed = ReadDumpFile(o.file);
     if (!parsed.values)
         throw CommandError(kFailure, o.file + ": " + parsed.error + "; nothing was read");
     const auto values = ReadAllAfeRegisters(session_.board());
@@ -363,7 +354,7 @@ void Commands::compare(const FileOptions& o) {
     const std::vector<RegisterDifference> differences = DumpDifferences(*values, file);
     const auto differ = static_cast<int>(differences.size());
     if (options_.json) {
-        printJson(ComparedJson(o.file, *values, file));
+        printJson(ComparedJson(o.file, file, differences));
     } else {
         std::string text;
         for (const RegisterDifference& d : differences)
@@ -371,12 +362,7 @@ void Commands::compare(const FileOptions& o) {
         print(text);
     }
     const int skipped = parsed.skipped();
-    const std::string notCompared =
-        skipped == 0
-            ? std::string()
-            : std::to_string(skipped) + (skipped == 1 ? " register was" : " registers were") +
-                  " not compared: " + (skipped == 1 ? "its line holds" : "their lines hold") +
-                  " no value";
+    const std::string notCompared = skipped == 0 ? std::string() : NotComparedText(skipped);
     if (differ > 0)
         throw CommandError(kMismatch,
                            std::to_string(differ) +
@@ -503,7 +489,7 @@ bool Commands::confirmed(const std::string& question) {
 
 void Commands::download(const DownloadOptions& o) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(fileName(o.file), ec))
+    if (!std::filesystem::is_regular_file(o.file, ec))
         throw CommandError(
             kFailure, o.file + ": " +
                           (std::filesystem::exists(o.file, ec) ? "not a file" : "no such file") +
@@ -570,7 +556,7 @@ void Commands::runScript(const RunOptions& o) {
         RunScript(in, session_, inner);
         return;
     }
-    const int fd = ::open(fileName(o.file).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw CommandError(kFailure, o.file + ": " + std::strerror(errno));
     struct Closer {
         int fd;

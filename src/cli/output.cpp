@@ -199,12 +199,12 @@ nlohmann::json ConverterJson(bool on) {
     return {{"csc", on ? "on" : "off"}};
 }
 
-nlohmann::json ComparedJson(const std::string& file, const RegisterValues& board,
-                            const DumpValues& values) {
+nlohmann::json ComparedJson(const std::string& file, const DumpValues& values,
+                            const std::vector<RegisterDifference>& differ) {
     nlohmann::json differences = nlohmann::json::array(), skipped = nlohmann::json::array();
     for (std::size_t a = 0; a < values.size(); ++a)
         if (!values[a]) skipped.push_back(static_cast<int>(a));
-    for (const RegisterDifference& d : DumpDifferences(board, values))
+    for (const RegisterDifference& d : differ)
         differences.push_back({{"address", d.address},
                                {"address_hex", Hex(d.address)},
                                {"board", d.board},

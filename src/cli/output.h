@@ -76,8 +76,8 @@ nlohmann::json ConverterJson(bool on);
 // `compare`: the file, the registers compared and those not compared (the file holds no
 // value for them), and each register that differs with its value on the board and in the
 // file.
-nlohmann::json ComparedJson(const std::string& file, const RegisterValues& board,
-                            const DumpValues& values);
+nlohmann::json ComparedJson(const std::string& file, const DumpValues& values,
+                            const std::vector<RegisterDifference>& differ);
 // `mux` and `sync`: {"mux_channel": 2}.
 nlohmann::json SelectedJson(const char* key, int value);
 // `port`: {"port": "a", "value": 15, "value_hex": "0x0f"}.

@@ -196,9 +196,6 @@ ModeTableLocation FindModeTable(const std::string& workingDir,
         std::error_code ec;
         return fs::is_regular_file(p, ec);
     };
-    // A NUL would cut the folder's name where the system reads it: another folder.
-    if (workingDir.find('\0') != std::string::npos)
-        return {{}, "the working folder's name holds a NUL byte; no video modes are available"};
     const fs::path here = fs::path(workingDir.empty() ? "." : workingDir) / kModeTableFileName;
     if (isFile(here)) return {here.string(), {}};
 

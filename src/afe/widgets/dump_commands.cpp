@@ -67,16 +67,10 @@ void DumpCommands::fail(const QString& title, const QString& text) {
 }
 
 void DumpCommands::Save(bool allNamed) {
-    QString name = prompts_.saveFileName(parent_, request(kSaveTitle));
+    const QString name = SaveFileNameWithSuffix(prompts_, parent_, request(kSaveTitle));
     if (name.isEmpty()) return;
-    // Some platform dialogs ignore the default suffix; a name without one gets it here.
-    if (QFileInfo(name).suffix().isEmpty()) name += '.' + defaultSuffix();
     chosen(name);
-
-    if (QFileInfo::exists(name) &&
-        !prompts_.confirm(parent_, QStringLiteral("File Exists"),
-                          QStringLiteral("File exists.  Press OK to overwrite, Cancel to abort.")))
-        return;
+    if (!ConfirmReplace(prompts_, parent_, name)) return;
 
     ProgressPacer pacer(progress_);
     RegisterTexts texts;
@@ -169,12 +163,7 @@ void DumpCommands::Compare() {
         text = QStringLiteral("All %1 registers compared match \"%2\".")
                    .arg(compared)
                    .arg(shown(name));
-    if (skipped > 0)
-        text += QStringLiteral(" %1 not compared: %2 no value.")
-                    .arg(skipped == 1 ? QStringLiteral("1 register was")
-                                      : QStringLiteral("%1 registers were").arg(skipped),
-                         skipped == 1 ? QStringLiteral("its line holds")
-                                      : QStringLiteral("their lines hold"));
+    if (skipped > 0) text += " " + QString::fromStdString(NotComparedText(skipped)) + ".";
     prompts_.message(parent_, Prompts::Icon::Information, kCompareTitle, text);
 }
 
