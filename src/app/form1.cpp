@@ -253,7 +253,7 @@ DebugControls& Form1::debugControls() {
 ModeDialog& Form1::dialog() {
     if (!dialog_) {
         dialog_ = new ModeDialog(*this, this);
-        dialog_->setModeLines(modeLines_);
+        dialog_->setModeLines(std::move(modeLines_)); // the dialog keeps them from here
     }
     return *dialog_;
 }
@@ -282,9 +282,6 @@ RegisterView& Form1::registers() {
 }
 void Form1::showConverter(bool on) {
     cscControl_->showState(on);
-}
-const std::vector<std::string>& Form1::ModeLines() const {
-    return modeLines_;
 }
 
 void Form1::LoadModeTable() {

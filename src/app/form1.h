@@ -92,7 +92,6 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     ModeDialog& dialog();
     void CSC_Enable();
     void CSC_Disable();
-    const std::vector<std::string>& ModeLines() const;
     void nVideoModeInput_Click();
 
     // Register dump files, debug controls, About box.
@@ -169,7 +168,7 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
     std::unique_ptr<GridOnDemand> gridView_;
     DeGenerator* deGenerator_ = nullptr;
     CscControl* cscControl_ = nullptr;
-    std::vector<std::string> modeLines_;
+    std::vector<std::string> modeLines_; // the mode table's lines, until the dialog is built
     ModeDialog* dialog_ = nullptr;
     std::unique_ptr<DumpCommands> dump_;
     DebugControls* debug_ = nullptr;

@@ -23,21 +23,17 @@ QString menuText(const std::string& text) {
     return QString::fromStdString(text).replace('&', "&&");
 }
 
-QString caption(int address) {
-    return QString::fromStdString(CaptionOfBox(address)).trimmed();
-}
-
 // What an undo says of the registers it could not restore.
 QString notRestoredText(const std::vector<int>& registers, const std::string& step) {
     const QString quoted = "\"" + QString::fromStdString(step) + "\"";
     if (registers.size() == 1)
         return QStringLiteral("%1 was not restored: its box had never been read before %2, so "
                               "its earlier value is not known. It keeps the value %2 wrote.")
-            .arg(caption(registers.front()), quoted);
+            .arg(QString::fromStdString(BoxName(registers.front())), quoted);
     constexpr std::size_t kNamed = 8;
     QStringList names;
     for (std::size_t i = 0; i < registers.size() && i < kNamed; ++i)
-        names << caption(registers[i]);
+        names << QString::fromStdString(BoxName(registers[i]));
     QString list = names.join(", ");
     if (registers.size() > kNamed)
         list += QStringLiteral(" and %1 more").arg(registers.size() - kNamed);

@@ -162,14 +162,10 @@ void WriteLogWindow::save(bool python) {
                       : QStringLiteral("korva726ctl Script (*.txt) |*.txt | All Files (*.*)|*.*|");
     r.fileName = QStringLiteral("write-log.") + r.defaultSuffix;
     if (!lastName_.isEmpty()) r.fileName = QFileInfo(lastName_).dir().filePath(r.fileName);
-    QString name = prompts_.saveFileName(this, r);
+    const QString name = SaveFileNameWithSuffix(prompts_, this, r);
     if (name.isEmpty()) return;
-    if (QFileInfo(name).suffix().isEmpty()) name += '.' + r.defaultSuffix;
     lastName_ = name;
-    if (QFileInfo::exists(name) &&
-        !prompts_.confirm(this, QStringLiteral("File Exists"),
-                          QStringLiteral("File exists.  Press OK to overwrite, Cancel to abort.")))
-        return;
+    if (!ConfirmReplace(prompts_, this, name)) return;
     const std::string title = "Write log of korva726eval, saved " +
                               QDateTime::currentDateTime().toString(Qt::ISODate).toStdString();
     const std::string error =

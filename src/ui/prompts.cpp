@@ -1,6 +1,7 @@
 #include "prompts.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -22,6 +23,19 @@ QMessageBox::Icon toQt(Prompts::Icon icon) {
 }
 
 } // namespace
+
+QString SaveFileNameWithSuffix(Prompts& prompts, QWidget* parent,
+                               const Prompts::FileRequest& request) {
+    QString name = prompts.saveFileName(parent, request);
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += '.' + request.defaultSuffix;
+    return name;
+}
+
+bool ConfirmReplace(Prompts& prompts, QWidget* parent, const QString& name) {
+    return !QFileInfo::exists(name) ||
+           prompts.confirm(parent, QStringLiteral("File Exists"),
+                           QStringLiteral("File exists.  Press OK to overwrite, Cancel to abort."));
+}
 
 QStringList QtNameFilters(const QString& filter) {
     if (!filter.contains('|')) return filter.split(";;", Qt::SkipEmptyParts);

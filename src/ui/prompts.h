@@ -39,6 +39,14 @@ class Prompts {
                        const QStringList& entries, int preselected) = 0;
 };
 
+// Asks for a name to save to; a name typed without a suffix gets the request's default one
+// (some platform dialogs ignore it). Empty when the user cancelled.
+QString SaveFileNameWithSuffix(Prompts& prompts, QWidget* parent,
+                               const Prompts::FileRequest& request);
+// Asks before an existing file is replaced ("File exists.  Press OK to overwrite, Cancel to
+// abort."): true when the file does not exist or the user pressed OK.
+bool ConfirmReplace(Prompts& prompts, QWidget* parent, const QString& name);
+
 // Qt's name filters for a description|pattern filter text. Patterns match without regard
 // to case, and "*.*" also matches names without a dot, as users of such filters expect.
 QStringList QtNameFilters(const QString& filter);

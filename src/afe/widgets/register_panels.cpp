@@ -33,10 +33,6 @@ std::string stepText(int step) {
     return text;
 }
 
-std::string caption(int address) {
-    return QString::fromStdString(CaptionOfBox(address)).trimmed().toStdString();
-}
-
 std::string hexValue(int value) {
     return "0x" + HexByte(static_cast<std::uint8_t>(value));
 }
@@ -94,7 +90,7 @@ RegisterBox::RegisterBox(int index, QWidget* parent) : QLineEdit(parent), index_
     // typed into the two blanks of a box never read.
     setValidator(new RegisterTextValidator(this));
     setAlignment(Qt::AlignCenter);
-    setAccessibleName(QString::fromStdString(CaptionOfBox(index)).trimmed());
+    setAccessibleName(QString::fromStdString(BoxName(index)));
     releaseTimer_ = new QTimer(this);
     releaseTimer_->setSingleShot(true);
     releaseTimer_->setInterval(kRepeatWindowMs);
@@ -360,7 +356,7 @@ void RegisterPanels::writeBox(int index, const std::string& how) {
     const Gang gang =
         index == address ? AfeRegisters()[static_cast<std::size_t>(address)].gang : Gang::None;
     const std::string told =
-        caption(index) + " " + (how.empty() ? "set to " + valueText.toStdString() : how);
+        BoxName(index) + " " + (how.empty() ? "set to " + valueText.toStdString() : how);
     if ((gang == Gang::Gain && gangGain_->isChecked()) ||
         (gang == Gang::Offset && gangOffset_->isChecked())) {
         writeGanged(gang, valueText, told);
@@ -428,7 +424,7 @@ void RegisterPanels::WriteRegCommand_Click() {
         return;
     }
     const ActionScope action(
-        board_.link(), {caption(*address) + " set to " + dataBox_->text().toStdString() +
+        board_.link(), {BoxName(*address) + " set to " + dataBox_->text().toStdString() +
                             " (Individual Register Read/Write)",
                         ActionKind::Registers, RegisterName(*address) + " " + hexValue(*value)});
     if (!board_.WriteByte_AFE(*address, *value)) return;

@@ -23,6 +23,11 @@
 namespace korva {
 namespace {
 
+// The captions of the multiplexer's channels and the sync separator's modes, on their
+// option buttons and in the names of the actions they start.
+const char* const kMuxCaptions[4] = {"Channel 0", "Channel 1", "Channel 2", "Channel 3"};
+const char* const kSyncCaptions[4] = {"NTSC/PAL", "Tri Level", "HDTV", "Computer RGB"};
+
 template <class W> W* named(W* w, const char* name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
@@ -162,12 +167,10 @@ void DebugControls::buildDebug3(QWidget* page) {
         frames->addWidget(frame);
     };
     const char* const muxNames[4] = {"MuxChan0", "MuxChan1", "MuxChan2", "MuxChan3"};
-    const char* const muxCaptions[4] = {"Channel 0", "Channel 1", "Channel 2", "Channel 3"};
     const char* const syncNames[4] = {"SQ7302Mode0", "SQ7302Mode1", "SQ7302Mode2", "SQ7302Mode3"};
-    const char* const syncCaptions[4] = {"NTSC/PAL", "Tri Level", "HDTV", "Computer RGB"};
-    makeFrame("TM6185FRAME", "TM6185 Mux Select", mux_, muxNames, muxCaptions,
+    makeFrame("TM6185FRAME", "TM6185 Mux Select", mux_, muxNames, kMuxCaptions,
               &DebugControls::MuxChan_Click);
-    makeFrame("SQ7302FRAME", "SQ7302 Mode Select", sync_, syncNames, syncCaptions,
+    makeFrame("SQ7302FRAME", "SQ7302 Mode Select", sync_, syncNames, kSyncCaptions,
               &DebugControls::SQ7302Mode_Click);
     frames->addStretch(1);
 }
@@ -242,16 +245,17 @@ void DebugControls::MuxChan_Click(int k) {
     if (k < 0 || k > 3) return;
     if (mux_[k]) mux_[k]->setChecked(true); // the group clears the other three
     const ActionScope action(
-        board_.link(), {"TM6185 Mux Select Channel " + std::to_string(k), ActionKind::Debug, {}});
+        board_.link(),
+        {std::string("TM6185 Mux Select ") + kMuxCaptions[k], ActionKind::Debug, {}});
     (void)board_.TM6185Channel_Select(k);
 }
 
 void DebugControls::SQ7302Mode_Click(int k) {
     if (k < 0 || k > 3) return;
     if (sync_[k]) sync_[k]->setChecked(true);
-    const char* const modes[] = {"NTSC/PAL", "Tri Level", "HDTV", "Computer RGB"};
     const ActionScope action(
-        board_.link(), {std::string("SQ7302 Mode Select ") + modes[k], ActionKind::Debug, {}});
+        board_.link(),
+        {std::string("SQ7302 Mode Select ") + kSyncCaptions[k], ActionKind::Debug, {}});
     (void)board_.SQ7302Channel_Select(k);
 }
 
