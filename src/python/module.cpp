@@ -174,10 +174,11 @@ struct BoardObject {
 std::unique_ptr<BoardObject> openBoard(std::optional<std::string> device, bool simulate,
                                        py::object capture) {
     BoardSelection selection;
-    const Settings settings = ReadSettings();
     selection.simulate = simulate;
     selection.device = device.value_or("");
-    selection.match = settings.match;
+    // The simulated board takes the identifiers too (its capture shows them), but only a
+    // search of USB warns about a bad one, as korva726ctl does.
+    selection.match = ReadUsbSettings(!simulate);
     if (!capture.is_none()) selection.capture = filePath(capture);
     auto b = std::make_unique<BoardObject>();
     b->board = std::make_shared<PyBoard>(std::move(selection));
@@ -268,6 +269,8 @@ using namespace korva::python;
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The compiled part of korva726: the board and its operations.";
+    // The folder whose Config.ini is read; the tests point it at one of their own.
+    m.attr("_CONFIG_FOLDER") = KORVA_BINDIR;
     // Each docstring begins with its own signature, in Python's terms.
     py::options options;
     options.disable_function_signatures();
@@ -641,11 +644,11 @@ simulate=True).)doc");
     m.def(
         "list_boards",
         []() {
-            const Settings settings = ReadSettings();
+            const MatchEntry match = ReadUsbSettings(true);
             UsbBoardList found;
             {
                 py::gil_scoped_release nogil;
-                found = BoardConnection::List(settings.match);
+                found = BoardConnection::List(match);
             }
             if (!found.error.empty())
                 Raise("Error", "the USB devices cannot be listed: " + found.error);
@@ -666,7 +669,7 @@ The boards connected to USB, with whether this user may open each, as
         RegisterTexts texts;
         for (std::size_t a = 0; a < texts.size() && a < values.size(); ++a)
             if (values[a]) texts[a] = HexByte(static_cast<std::uint8_t>(*values[a]));
-        const bool allNames = ReadSettings().allNames;
+        const bool allNames = ReadTestSetting();
         py::gil_scoped_release nogil;
         return WriteFileAtomically(path, FormatDump(texts, allNames));
     });
