@@ -21,7 +21,6 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -66,10 +65,6 @@ std::string filePath(py::handle file) {
     if (text.find('\0') != std::string::npos)
         throw py::value_error("the file name holds a NUL byte");
     return text;
-}
-
-std::string text(py::handle file) {
-    return py::str(py::reinterpret_steal<py::object>(PyOS_FSPath(file.ptr()))).cast<std::string>();
 }
 
 // A count of the mode table: an int when whole, else a float.
@@ -198,6 +193,7 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         throw py::type_error("progress must be callable: progress(sent, total)");
     std::unique_ptr<MemoryFile> memory;
     std::string path;
+    std::string name = "the bitstream"; // in the message of a failed exchange
     if (PyBytes_Check(source.ptr()) || PyByteArray_Check(source.ptr()) ||
         PyMemoryView_Check(source.ptr())) {
         const auto object = py::reinterpret_steal<py::object>(PyBytes_FromObject(source.ptr()));
@@ -206,13 +202,11 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         memory = std::make_unique<MemoryFile>(std::string_view(bytes));
         path = memory->path();
     } else {
-        path = filePath(source);
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) {
-            errno = ENOENT;
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_FileNotFoundError, source.ptr());
-            throw py::error_already_set();
-        }
+        // The path object made once: its text names the file in a failure's message.
+        const auto fsPath = py::reinterpret_steal<py::object>(PyOS_FSPath(source.ptr()));
+        if (!fsPath) throw py::error_already_set();
+        path = filePath(fsPath);
+        name = py::str(fsPath);
     }
     // After each block of packets, on this thread: the progress callback and any pending
     // signal (Ctrl+C) run with the GIL; either one raising stops the download at that packet
@@ -229,13 +223,16 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         }
         return true;
     };
-    const DataPipeResult r =
-        board.run("downloading " + (memory ? std::string("the bitstream") : text(source)),
-                  [&](BoardConnection& c) {
-                      return DownloadBitstreamFile(c.link(), path, {}, nullptr, step);
-                  });
+    const DataPipeResult r = board.run("downloading " + name, [&](BoardConnection& c) {
+        return DownloadBitstreamFile(c.link(), path, {}, nullptr, step);
+    });
     if (raised) {
         raised->restore();
+        throw py::error_already_set();
+    }
+    if (r.fileMissing) {
+        errno = ENOENT;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_FileNotFoundError, source.ptr());
         throw py::error_already_set();
     }
     if (r.outcome == DataPipeResult::Outcome::FileProblem) {

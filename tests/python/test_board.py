@@ -80,7 +80,7 @@ def test_a_closed_board_refuses_every_use(bench):
     board.close()
     for use in (lambda: afe.read(0), lambda: fpga.dump(), lambda: board.afe, lambda: board.identity,
                 lambda: board.modes(), lambda: board.set_csc(True), lambda: board.de_window,
-                lambda: board.download(b"1")):
+                lambda: board.download(b"1"), lambda: board.download("no-such.bit")):
         with pytest.raises(korva726.BoardClosed, match="simulated board is closed"):
             use()
     assert "closed" in repr(board)
