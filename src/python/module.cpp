@@ -74,10 +74,6 @@ py::object count(double v) {
     return py::float_(v);
 }
 
-std::string modeName(const std::string& line) {
-    return line.substr(0, line.find(','));
-}
-
 void warn(const std::string& message) {
     if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 2) != 0) throw py::error_already_set();
 }
@@ -470,8 +466,9 @@ warning.)doc")
                                           "Composite1)");
                 const LoadedTable t = modeTable();
                 const std::string* line = nullptr;
+                // Named as modes() names them (the table keeps only lines that parse).
                 for (const std::string& l : t.table.lines)
-                    if (!line && modeName(l) == name) line = &l;
+                    if (!line && ParseModeLine(l)->name == name) line = &l;
                 if (!line)
                     throw py::value_error("no mode \"" + name + "\" in " + t.path +
                                           " (Board.modes() lists them)");
