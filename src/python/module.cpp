@@ -21,7 +21,6 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -68,19 +67,11 @@ std::string filePath(py::handle file) {
     return text;
 }
 
-std::string text(py::handle file) {
-    return py::str(py::reinterpret_steal<py::object>(PyOS_FSPath(file.ptr()))).cast<std::string>();
-}
-
 // A count of the mode table: an int when whole, else a float.
 py::object count(double v) {
     if (v == static_cast<double>(static_cast<long long>(v)))
         return py::int_(static_cast<long long>(v));
     return py::float_(v);
-}
-
-std::string modeName(const std::string& line) {
-    return line.substr(0, line.find(','));
 }
 
 void warn(const std::string& message) {
@@ -174,10 +165,11 @@ struct BoardObject {
 std::unique_ptr<BoardObject> openBoard(std::optional<std::string> device, bool simulate,
                                        py::object capture) {
     BoardSelection selection;
-    const Settings settings = ReadSettings();
     selection.simulate = simulate;
     selection.device = device.value_or("");
-    selection.match = settings.match;
+    // The simulated board takes the identifiers too (its capture shows them), but only a
+    // search of USB warns about a bad one, as korva726ctl does.
+    selection.match = ReadUsbSettings(!simulate);
     if (!capture.is_none()) selection.capture = filePath(capture);
     auto b = std::make_unique<BoardObject>();
     b->board = std::make_shared<PyBoard>(std::move(selection));
@@ -197,6 +189,7 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         throw py::type_error("progress must be callable: progress(sent, total)");
     std::unique_ptr<MemoryFile> memory;
     std::string path;
+    std::string name = "the bitstream"; // in the message of a failed exchange
     if (PyBytes_Check(source.ptr()) || PyByteArray_Check(source.ptr()) ||
         PyMemoryView_Check(source.ptr())) {
         const auto object = py::reinterpret_steal<py::object>(PyBytes_FromObject(source.ptr()));
@@ -205,13 +198,11 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         memory = std::make_unique<MemoryFile>(std::string_view(bytes));
         path = memory->path();
     } else {
-        path = filePath(source);
-        std::error_code ec;
-        if (!std::filesystem::exists(path, ec)) {
-            errno = ENOENT;
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_FileNotFoundError, source.ptr());
-            throw py::error_already_set();
-        }
+        // The path object made once: its text names the file in a failure's message.
+        const auto fsPath = py::reinterpret_steal<py::object>(PyOS_FSPath(source.ptr()));
+        if (!fsPath) throw py::error_already_set();
+        path = filePath(fsPath);
+        name = py::str(fsPath);
     }
     // After each block of packets, on this thread: the progress callback and any pending
     // signal (Ctrl+C) run with the GIL; either one raising stops the download at that packet
@@ -228,13 +219,16 @@ std::uint64_t download(PyBoard& board, py::handle source, py::object progress) {
         }
         return true;
     };
-    const DataPipeResult r =
-        board.run("downloading " + (memory ? std::string("the bitstream") : text(source)),
-                  [&](BoardConnection& c) {
-                      return DownloadBitstreamFile(c.link(), path, {}, nullptr, step);
-                  });
+    const DataPipeResult r = board.run("downloading " + name, [&](BoardConnection& c) {
+        return DownloadBitstreamFile(c.link(), path, {}, nullptr, step);
+    });
     if (raised) {
         raised->restore();
+        throw py::error_already_set();
+    }
+    if (r.fileMissing) {
+        errno = ENOENT;
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_FileNotFoundError, source.ptr());
         throw py::error_already_set();
     }
     if (r.outcome == DataPipeResult::Outcome::FileProblem) {
@@ -268,6 +262,8 @@ using namespace korva::python;
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The compiled part of korva726: the board and its operations.";
+    // The folder whose Config.ini is read; the tests point it at one of their own.
+    m.attr("_CONFIG_FOLDER") = KORVA_BINDIR;
     // Each docstring begins with its own signature, in Python's terms.
     py::options options;
     options.disable_function_signatures();
@@ -470,8 +466,9 @@ warning.)doc")
                                           "Composite1)");
                 const LoadedTable t = modeTable();
                 const std::string* line = nullptr;
+                // Named as modes() names them (the table keeps only lines that parse).
                 for (const std::string& l : t.table.lines)
-                    if (!line && modeName(l) == name) line = &l;
+                    if (!line && ParseModeLine(l)->name == name) line = &l;
                 if (!line)
                     throw py::value_error("no mode \"" + name + "\" in " + t.path +
                                           " (Board.modes() lists them)");
@@ -641,11 +638,11 @@ simulate=True).)doc");
     m.def(
         "list_boards",
         []() {
-            const Settings settings = ReadSettings();
+            const MatchEntry match = ReadUsbSettings(true);
             UsbBoardList found;
             {
                 py::gil_scoped_release nogil;
-                found = BoardConnection::List(settings.match);
+                found = BoardConnection::List(match);
             }
             if (!found.error.empty())
                 Raise("Error", "the USB devices cannot be listed: " + found.error);
@@ -666,7 +663,7 @@ The boards connected to USB, with whether this user may open each, as
         RegisterTexts texts;
         for (std::size_t a = 0; a < texts.size() && a < values.size(); ++a)
             if (values[a]) texts[a] = HexByte(static_cast<std::uint8_t>(*values[a]));
-        const bool allNames = ReadSettings().allNames;
+        const bool allNames = ReadTestSetting();
         py::gil_scoped_release nogil;
         return WriteFileAtomically(path, FormatDump(texts, allNames));
     });

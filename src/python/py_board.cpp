@@ -20,15 +20,14 @@ void Raise(const char* name, const std::string& message) {
     throw py::error_already_set();
 }
 
-Settings ReadSettings() {
-    const std::string ini = (std::filesystem::path(KORVA_BINDIR) / "Config.ini").string();
-    const UsbMatchSetting usb = ReadUsbMatch(ini, MatchEntry{});
-    for (const std::string& problem : usb.problems)
-        if (PyErr_WarnEx(PyExc_UserWarning, problem.c_str(), 1) != 0) throw py::error_already_set();
-    return {usb.match, ReadTestFlag(ini)};
-}
-
 namespace {
+
+// Config.ini in the folder _core._CONFIG_FOLDER names: a module attribute, read on each
+// call, so that a test may point it at a file of its own.
+std::string configFile() {
+    const py::object folder = py::module_::import("korva726._core").attr("_CONFIG_FOLDER");
+    return (std::filesystem::path(folder.cast<std::string>()) / "Config.ini").string();
+}
 
 using Problem = BoardChoice::Problem;
 
@@ -57,6 +56,18 @@ std::string describeFailure(const std::optional<LinkFailure>& failure) {
 }
 
 } // namespace
+
+MatchEntry ReadUsbSettings(bool warn) {
+    const UsbMatchSetting usb = ReadUsbMatch(configFile(), MatchEntry{});
+    if (!warn) return usb.match;
+    for (const std::string& problem : usb.problems)
+        if (PyErr_WarnEx(PyExc_UserWarning, problem.c_str(), 1) != 0) throw py::error_already_set();
+    return usb.match;
+}
+
+bool ReadTestSetting() {
+    return ReadTestFlag(configFile());
+}
 
 PyBoard::PyBoard(BoardSelection selection) {
     if (selection.simulate && !selection.device.empty())

@@ -33,13 +33,13 @@ py::object Api(const char* name);
 // Raises the exception class `name` of korva726._types with one message.
 [[noreturn]] void Raise(const char* name, const std::string& message);
 
-// The Config.ini beside the installed programs: USB identifiers and the test flag.
-struct Settings {
-    MatchEntry match;
-    bool allNames = false; // [Flags] Test: dump files name every register
-};
-// Reads it now; a refused value is a Python warning naming its line.
-Settings ReadSettings();
+// The Config.ini beside the installed programs (the folder is _core._CONFIG_FOLDER, which
+// tests point elsewhere), read afresh on each call.
+// [USB] VendorID and ProductID: the identifiers a USB board is matched by. With `warn`,
+// each refused value is a Python warning naming its line.
+MatchEntry ReadUsbSettings(bool warn);
+// [Flags] Test: dump files name every register.
+bool ReadTestSetting();
 
 class PyBoard {
   public:

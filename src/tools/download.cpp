@@ -15,9 +15,11 @@ std::filesystem::path inDir(const std::filesystem::path& dir, const char* name) 
     return dir.empty() ? std::filesystem::path(name) : dir / name;
 }
 
-// Opens a file for reading without ever creating it. Fills `error` when it cannot.
+// Opens a file for reading without ever creating it. Fills the result's error (and
+// fileMissing) when it cannot.
 bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uint64_t& length,
-                  std::string& error) {
+                  DataPipeResult& result) {
+    std::string& error = result.error;
     // The system would take the name only up to a NUL: another file than the one named.
     if (path.native().find('\0') != std::string::npos) {
         error = "The file name \"" + path.string().substr(0, path.native().find('\0')) +
@@ -27,6 +29,7 @@ bool openExisting(const std::filesystem::path& path, std::ifstream& in, std::uin
     std::error_code ec;
     const auto st = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(st)) {
+        result.fileMissing = true;
         error =
             "The file \"" + path.string() + "\" was not found, so nothing was sent to the board.";
         return false;
@@ -81,7 +84,7 @@ DataPipeResult DownloadBitstreamFile(CommandLink& link, const std::filesystem::p
 
     std::ifstream in;
     std::uint64_t length = 0;
-    if (!openExisting(file, in, length, result.error)) {
+    if (!openExisting(file, in, length, result)) {
         result.outcome = DataPipeResult::Outcome::FileProblem;
         return result;
     }
@@ -158,7 +161,7 @@ DataPipeResult ProbeDataPipes(CommandLink& link, const std::filesystem::path& wo
 
     std::ifstream in;
     std::uint64_t length = 0;
-    if (!openExisting(inDir(workingDir, kProbeFileName), in, length, result.error)) {
+    if (!openExisting(inDir(workingDir, kProbeFileName), in, length, result)) {
         result.outcome = DataPipeResult::Outcome::FileProblem;
         return result;
     }

@@ -36,6 +36,9 @@ struct DataPipeResult {
     };
     Outcome outcome = Outcome::Done;
     std::string error; // FileProblem: text for a message box, naming the file
+    // FileProblem: the file is not there (or its folder cannot be searched), so that a
+    // front end may report that apart from other problems.
+    bool fileMissing = false;
     // Data packets the board accepted on pipe 0x05; after a failed one, also those that were
     // already on the bus behind it.
     std::uint64_t dataPackets = 0;

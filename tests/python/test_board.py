@@ -80,7 +80,7 @@ def test_a_closed_board_refuses_every_use(bench):
     board.close()
     for use in (lambda: afe.read(0), lambda: fpga.dump(), lambda: board.afe, lambda: board.identity,
                 lambda: board.modes(), lambda: board.set_csc(True), lambda: board.de_window,
-                lambda: board.download(b"1")):
+                lambda: board.download(b"1"), lambda: board.download("no-such.bit")):
         with pytest.raises(korva726.BoardClosed, match="simulated board is closed"):
             use()
     assert "closed" in repr(board)
@@ -148,3 +148,43 @@ def test_dump_files_load_check_and_diff(board, bench):
     assert raised.value.line is None and "the file was not changed" in raised.value.what
     with pytest.raises(ValueError):
         korva726.RegisterDump({0x42: 1})
+
+
+# Each call with a bad [USB] VendorID in Config.ini, and whether it warns about it: only a
+# search of USB does (as in korva726ctl); a dump file takes [Flags] Test alone, and the
+# simulated board is no USB board.
+@pytest.mark.parametrize("call, warns", [
+    (lambda: korva726.RegisterDump({0x06: 0x80}).save("dump.txt"), False),
+    (lambda: korva726.open(simulate=True).close(), False),
+    (korva726.list_boards, True),
+    (lambda: korva726.open("NO-SUCH-BOARD"), True),
+])
+def test_only_a_search_of_usb_warns_about_its_identifiers(bench, monkeypatch, recwarn, call, warns):
+    (bench / "Config.ini").write_bytes(b"[USB]\r\nVendorID=XYZ\r\n")
+    monkeypatch.setattr(korva726._core, "_CONFIG_FOLDER", str(bench))
+    try:
+        call()
+    except korva726.Error:  # no board, or no USB to list at all
+        pass
+    said = [str(w.message) for w in recwarn if 'VendorID "XYZ" is not a USB identifier' in str(w.message)]
+    assert said == ([str(bench / "Config.ini") + ', line 2: VendorID "XYZ" is not a USB identifier '
+                     "(hexadecimal 0 to FFFF); the default 1209 is used"] if warns else [])
+
+
+
+# Config.ini's [Flags] Test, and whether a saved dump then names every register (the
+# register lines differ from those of a dump saved without a Config.ini).
+@pytest.mark.parametrize("config, named", [
+    (b"[Flags]\r\nTest=False\r\n", False),
+    (b"[USB]\r\nVendorID=XYZ\r\n[Flags]\r\nTest=True\r\n", True),
+])
+def test_the_test_flag_names_every_register_of_a_saved_dump(bench, monkeypatch, config, named):
+    dump = korva726.RegisterDump({0x06: 0x80})
+    (bench / "none").mkdir()
+    monkeypatch.setattr(korva726._core, "_CONFIG_FOLDER", str(bench / "none"))
+    dump.save("plain.txt")
+    (bench / "Config.ini").write_bytes(config)
+    monkeypatch.setattr(korva726._core, "_CONFIG_FOLDER", str(bench))
+    dump.save("saved.txt")
+    assert ((bench / "plain.txt").read_bytes() != (bench / "saved.txt").read_bytes()) == named
+    assert korva726.RegisterDump.load("saved.txt") == dump

@@ -1,61 +1,24 @@
 import os
-from collections.abc import Callable, Iterator, Mapping, Sequence
-from typing import NamedTuple, Optional, Union
+from collections.abc import Callable, Sequence
+from typing import Optional, Union
+
+# The exceptions, named tuples and RegisterDump are typed where they are written.
+from ._types import (
+    BoardClosed as BoardClosed,
+    BoardInfo as BoardInfo,
+    BoardNotFound as BoardNotFound,
+    BoardPermissionError as BoardPermissionError,
+    DeWindow as DeWindow,
+    DumpFileError as DumpFileError,
+    Error as Error,
+    Mode as Mode,
+    ReadbackMismatch as ReadbackMismatch,
+    RegisterDump as RegisterDump,
+    TransferError as TransferError,
+    TransferTimeout as TransferTimeout,
+)
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
-
-class Error(Exception): ...
-class BoardNotFound(Error): ...
-class BoardPermissionError(Error, PermissionError): ...
-class TransferError(Error): ...
-class TransferTimeout(TransferError, TimeoutError): ...
-
-class ReadbackMismatch(Error):
-    address: int
-    written: int
-    read: int
-    def __init__(self, address: int, written: int, read: int) -> None: ...
-
-class DumpFileError(Error):
-    file: str
-    line: Optional[int]
-    what: str
-    def __init__(self, file: str, line: Optional[int], what: str) -> None: ...
-
-class BoardClosed(Error): ...
-
-class BoardInfo(NamedTuple):
-    serial: Optional[str]
-    port_path: str
-    bus: int
-    address: int
-    vendor_id: int
-    product_id: int
-    accessible: bool
-
-class Mode(NamedTuple):
-    name: str
-    hstart: float
-    hstop: float
-    vstart: float
-    vstop: float
-    htotal: float
-
-class DeWindow(NamedTuple):
-    hstart: int
-    hstop: int
-    vstart: int
-    vstop: int
-
-class RegisterDump(Mapping[int, int]):
-    def __init__(self, values: Optional[Mapping[int, int]] = None) -> None: ...
-    def __getitem__(self, address: int) -> int: ...
-    def __iter__(self) -> Iterator[int]: ...
-    def __len__(self) -> int: ...
-    def save(self, file: Union[str, os.PathLike[str]]) -> None: ...
-    @classmethod
-    def load(cls, file: Union[str, os.PathLike[str]]) -> RegisterDump: ...
-    def diff(self, other: Mapping[int, int]) -> dict[int, tuple[int, int]]: ...
 
 class AfeRegisters:
     def read(self, address: int) -> int: ...
