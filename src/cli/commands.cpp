@@ -88,10 +88,6 @@ LoadedTable modeTable(bool verbose) {
     return t;
 }
 
-std::string modeName(const std::string& line) {
-    return line.substr(0, line.find(','));
-}
-
 } // namespace
 
 void Commands::on(CLI::App* sub, std::function<void()> action) {
@@ -384,7 +380,7 @@ void Commands::modeList() {
     }
     std::string text;
     for (const std::string& line : t.table.lines)
-        text += modeName(line) + "\n";
+        text += ParseModeLine(line)->name + "\n";
     print(text);
 }
 
@@ -394,9 +390,7 @@ void Commands::modeApply(const ModeApplyOptions& o) {
         throw usage("unknown input " + Quoted(o.input) +
                     " (VGA1, VGA2, Component1, Component2 or Composite1)");
     const LoadedTable t = modeTable(options_.verbose);
-    const std::string* line = nullptr;
-    for (const std::string& l : t.table.lines)
-        if (!line && modeName(l) == o.name) line = &l;
+    const std::string* line = FindModeLine(t.table, o.name);
     if (!line)
         throw usage("no mode " + Quoted(o.name, kShownName) + " in " + t.path +
                     " (korva726ctl mode list shows them)");
@@ -523,17 +517,11 @@ void Commands::sync(const SyncOptions& o) {
 }
 
 void Commands::port(const PortOptions& o) {
-    std::string name = o.port;
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (name != "a" && name != "b" && name != "e")
-        throw usage("unknown port " + Quoted(o.port) + " (a, b or e)");
+    const auto port = PortLetter(o.port);
+    if (!port) throw usage("unknown port " + Quoted(o.port) + " (a, b or e)");
+    const std::string name(1, *port);
     const std::uint8_t value = byte(o.value, "value");
-    Board& board = session_.board();
-    const bool written = name == "a"   ? board.Write_PORTA(value)
-                         : name == "b" ? board.Write_PORTB(value)
-                                       : board.Write_PORTE(value);
-    if (!written) session_.check("writing port " + name);
+    if (!WritePort(session_.board(), *port, value)) session_.check("writing port " + name);
     if (options_.json) printJson(PortJson(name, value));
 }
 

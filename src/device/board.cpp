@@ -2,6 +2,7 @@
 
 #include "textnum.h"
 
+#include <cctype>
 #include <cstdio>
 #include <stdexcept>
 #include <vector>
@@ -187,6 +188,18 @@ bool Board::WriteByte_EEPROM(int Address, int Value) {
     // Byte 1 is the address's high byte, always 0.
     return writeCommand("WriteByte_EEPROM", opcode::WriteEeprom,
                         {{nullptr, 0}, {"address", Address}, {"value", Value}});
+}
+
+std::optional<char> PortLetter(std::string_view name) {
+    if (name.size() != 1) return std::nullopt;
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+    return c == 'a' || c == 'b' || c == 'e' ? std::optional<char>(c) : std::nullopt;
+}
+
+bool WritePort(Board& board, char port, std::uint8_t value) {
+    return port == 'a'   ? board.Write_PORTA(value)
+           : port == 'b' ? board.Write_PORTB(value)
+                         : board.Write_PORTE(value);
 }
 
 } // namespace korva

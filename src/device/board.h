@@ -81,4 +81,10 @@ class Board {
     CommandLink& link_;
 };
 
+// The microcontroller port a name means ("a", "b" or "e", either case), as its lower-case
+// letter; nothing for another name.
+std::optional<char> PortLetter(std::string_view name);
+// Drives a byte on port 'a', 'b' or 'e' (Write_PORTA, Write_PORTB, Write_PORTE).
+[[nodiscard]] bool WritePort(Board& board, char port, std::uint8_t value);
+
 } // namespace korva

@@ -465,10 +465,7 @@ warning.)doc")
                                           "\" (VGA1, VGA2, Component1, Component2 or "
                                           "Composite1)");
                 const LoadedTable t = modeTable();
-                const std::string* line = nullptr;
-                // Named as modes() names them (the table keeps only lines that parse).
-                for (const std::string& l : t.table.lines)
-                    if (!line && ParseModeLine(l)->name == name) line = &l;
+                const std::string* line = FindModeLine(t.table, name);
                 if (!line)
                     throw py::value_error("no mode \"" + name + "\" in " + t.path +
                                           " (Board.modes() lists them)");
@@ -548,18 +545,12 @@ Selects the sync separator's (SQ7302) mode: 0 NTSC/PAL, 1 tri-level, 2 HDTV,
         .def(
             "port",
             [](const BoardObject& self, const std::string& port, py::handle value) {
-                std::string name = port;
-                for (char& c : name)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                if (name != "a" && name != "b" && name != "e")
-                    throw py::value_error("unknown port \"" + port + "\" (a, b or e)");
-                const int v = number(value, "value", 0, 0xFF);
-                self.board->run("writing port " + name, [&name, v](BoardConnection& c) {
-                    Board& b = c.board();
-                    return name == "a"   ? b.Write_PORTA(v)
-                           : name == "b" ? b.Write_PORTB(v)
-                                         : b.Write_PORTE(v);
-                });
+                const auto letter = PortLetter(port);
+                if (!letter) throw py::value_error("unknown port \"" + port + "\" (a, b or e)");
+                const auto v = static_cast<std::uint8_t>(number(value, "value", 0, 0xFF));
+                self.board->run(
+                    "writing port " + std::string(1, *letter),
+                    [&letter, v](BoardConnection& c) { return WritePort(c.board(), *letter, v); });
             },
             py::arg("port"), py::arg("value"),
             R"doc(port(port, value) -> None

@@ -104,6 +104,12 @@ std::optional<ModeLine> ParseModeLine(std::string_view line) {
     return m;
 }
 
+const std::string* FindModeLine(const ModeTable& table, std::string_view name) {
+    for (const std::string& line : table.lines)
+        if (const auto mode = ParseModeLine(line); mode && mode->name == name) return &line;
+    return nullptr;
+}
+
 std::string ModeLineProblem(std::string_view line) {
     std::string why;
     const auto separators = findSeparators(line, &why);

@@ -42,6 +42,10 @@ struct ModeTable {
     std::vector<std::string> problems;
 };
 
+// The table's line for the mode of that name (the first, when several share it); null
+// when there is none.
+const std::string* FindModeLine(const ModeTable& table, std::string_view name);
+
 // Reads the table from text already in memory (CR LF or LF line ends).
 ModeTable ParseModeTable(std::string_view text);
 // A real table is a few kilobytes; one beyond this is refused unread.
