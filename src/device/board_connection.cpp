@@ -98,13 +98,7 @@ UsbBoardList BoardConnection::List(const MatchEntry& match) {
 BoardChoice BoardConnection::choose() {
     using Problem = BoardChoice::Problem;
     BoardChoice choice;
-    if (sim_) {
-        if (!selection_.device.empty()) {
-            choice.problem = Problem::Invalid;
-            choice.message = "--device chooses a USB board; it cannot go with --simulate";
-        }
-        return choice;
-    }
+    if (sim_) return choice;
     UsbBoardList list = List(selection_.match);
     if (!list.error.empty()) {
         choice.problem = Problem::UsbUnavailable;

@@ -33,6 +33,7 @@ class SimBoard;
 struct BoardSelection {
     bool simulate = false;
     // A USB board's serial number, port path ("1-2.3") or "BUS:ADDR"; empty: the only one.
+    // Unused with the simulated board (the front ends refuse an ID with it).
     std::string device;
     // The USB identifiers to look for (the defaults, or those of Config.ini).
     MatchEntry match;
@@ -69,7 +70,6 @@ struct BoardChoice {
         Several,        // several boards and no ID (or an ID that names several)
         NotAccessible,  // the board named may not be opened by this user
         UsbUnavailable, // libusb cannot be started or cannot list the devices
-        Invalid,        // the selection contradicts itself (an ID with the simulated board)
     };
     Problem problem = Problem::None;
     std::string message;          // one line that says why, the boards named
