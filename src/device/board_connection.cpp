@@ -96,39 +96,43 @@ UsbBoardList BoardConnection::List(const MatchEntry& match) {
 }
 
 BoardChoice BoardConnection::choose() {
+    BoardChoice found = choice();
+    if (found.ok() && found.chosen) choose(found.boards[*found.chosen]);
+    return found;
+}
+
+BoardChoice BoardConnection::choice() const {
     using Problem = BoardChoice::Problem;
-    BoardChoice choice;
-    if (sim_) return choice;
+    BoardChoice found;
+    if (sim_) return found;
     UsbBoardList list = List(selection_.match);
     if (!list.error.empty()) {
-        choice.problem = Problem::UsbUnavailable;
-        choice.message = "no KORVA726EVAL board can be reached: " + list.error;
-        return choice;
+        found.problem = Problem::UsbUnavailable;
+        found.message = "no KORVA726EVAL board can be reached: " + list.error;
+        return found;
     }
-    choice.boards = std::move(list.boards);
+    found.boards = std::move(list.boards);
     const std::optional<std::string> id =
         selection_.device.empty() ? std::nullopt : std::optional(selection_.device);
-    const UsbBoardChoice picked = ChooseUsbBoard(choice.boards, id, selection_.match);
+    const UsbBoardChoice picked = ChooseUsbBoard(found.boards, id, selection_.match);
     if (!picked.index) {
-        choice.message = picked.error;
-        if (choice.boards.empty())
-            choice.problem = Problem::NoBoard;
-        else if (id && std::none_of(choice.boards.begin(), choice.boards.end(),
+        found.message = picked.error;
+        if (found.boards.empty())
+            found.problem = Problem::NoBoard;
+        else if (id && std::none_of(found.boards.begin(), found.boards.end(),
                                     [&](const UsbBoard& b) { return UsbBoardMatches(b, *id); }))
-            choice.problem = Problem::NoMatch;
+            found.problem = Problem::NoMatch;
         else
-            choice.problem = Problem::Several;
-        return choice;
+            found.problem = Problem::Several;
+        return found;
     }
-    choice.chosen = picked.index;
-    const UsbBoard& board = choice.boards[*picked.index];
+    found.chosen = picked.index;
+    const UsbBoard& board = found.boards[*picked.index];
     if (!board.accessible) {
-        choice.problem = Problem::NotAccessible;
-        choice.message = LibusbLayer::permissionNotice(selection_.match);
-        return choice;
+        found.problem = Problem::NotAccessible;
+        found.message = LibusbLayer::permissionNotice(selection_.match);
     }
-    choose(board);
-    return choice;
+    return found;
 }
 
 void BoardConnection::choose(const UsbBoard& board) {

@@ -101,6 +101,9 @@ class BoardConnection {
     // arrives once the connection is open becomes the board.
     BoardChoice choose();
     void choose(const UsbBoard& board);
+    // The choice choose() makes, without taking it: the board driven stays as it was (an
+    // open connection goes on with its board).
+    BoardChoice choice() const;
 
     // Where the link reports failures: the front end's error reporter. Until one is set a
     // failure halts the link and is told to nobody.
