@@ -4,8 +4,6 @@
 #include "libusb_layer.h"
 #include "sim_board.h"
 
-#include <algorithm>
-
 namespace korva {
 
 std::string BoardIdentity::describe() const {
@@ -51,6 +49,23 @@ std::unique_ptr<UsbLayer> makeBoardLayer(const BoardSelection& selection) {
 std::unique_ptr<CaptureLayer> makeCapture(const BoardSelection& selection, UsbLayer& inner) {
     if (selection.capture.empty()) return nullptr;
     return std::make_unique<CaptureLayer>(inner);
+}
+
+// Why ChooseUsbBoard chose no board, as the connection tells it.
+BoardChoice::Problem problemOf(UsbBoardChoice::Reason reason) {
+    using Problem = BoardChoice::Problem;
+    using Reason = UsbBoardChoice::Reason;
+    switch (reason) {
+    case Reason::Chosen:
+        return Problem::None;
+    case Reason::NoBoard:
+        return Problem::NoBoard;
+    case Reason::NoMatch:
+        return Problem::NoMatch;
+    case Reason::Several:
+        return Problem::Several;
+    }
+    return Problem::Several;
 }
 
 } // namespace
@@ -117,13 +132,7 @@ BoardChoice BoardConnection::choice() const {
     const UsbBoardChoice picked = ChooseUsbBoard(found.boards, id, selection_.match);
     if (!picked.index) {
         found.message = picked.error;
-        if (found.boards.empty())
-            found.problem = Problem::NoBoard;
-        else if (id && std::none_of(found.boards.begin(), found.boards.end(),
-                                    [&](const UsbBoard& b) { return UsbBoardMatches(b, *id); }))
-            found.problem = Problem::NoMatch;
-        else
-            found.problem = Problem::Several;
+        found.problem = problemOf(picked.reason);
         return found;
     }
     found.chosen = picked.index;
