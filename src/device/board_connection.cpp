@@ -79,7 +79,8 @@ BoardConnection::BoardConnection(BoardSelection selection)
     context_.interfaceNumber = 0;
     context_.alternateSetting = 0;
     if (sim_) chosen_.simulated = true;
-    // The capture passes its board's notices on as its own: the board's are taken first.
+    // Each layer's notices are heard here: the capture's tell of its file, the board's of
+    // the board.
     if (capture_)
         capture_->onNotice = [this](const std::string& text) {
             captureFailed_ = true;

@@ -85,15 +85,7 @@ std::uint8_t* CaptureLayer::Bytes::grow(std::size_t n) {
     return at;
 }
 
-CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {
-    // Notices of the wrapped layer now reach whoever listens here; a listener already set
-    // on the wrapped layer keeps hearing them through this layer.
-    savedNotice_ = inner_.onNotice;
-    onNotice = inner_.onNotice;
-    inner_.onNotice = [this](const std::string& text) {
-        if (onNotice) onNotice(text);
-    };
-}
+CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {}
 
 CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : CaptureLayer(inner) {
     open(path);
@@ -180,7 +172,6 @@ void CaptureLayer::closeFile() {
 }
 
 CaptureLayer::~CaptureLayer() {
-    inner_.onNotice = std::move(savedNotice_);
     close();
 }
 
