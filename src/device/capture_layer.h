@@ -173,8 +173,7 @@ class CaptureLayer : public UsbLayer {
     std::mutex fileMutex_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
-    bool fileWanted_ = false;    // open() was called and the file has not failed
-    std::uint64_t fileSize_ = 0; // the bytes in the file: its header and whole records
+    bool fileWanted_ = false; // open() was called and the file has not failed
     Bytes writing_;
     std::thread flusher_;
 };
