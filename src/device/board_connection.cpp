@@ -28,8 +28,6 @@ BoardIdentity BoardIdentity::of(const UsbBoard& board) {
     BoardIdentity id;
     id.serial = board.serial;
     id.port = board.port;
-    id.bus = board.bus;
-    id.address = board.address;
     return id;
 }
 
@@ -76,8 +74,6 @@ BoardConnection::BoardConnection(BoardSelection selection)
       capture_(makeCapture(selection_, *base_)),
       top_(capture_ ? static_cast<UsbLayer*>(capture_.get()) : base_.get()),
       link_(*top_, context_, sink_), board_(link_) {
-    context_.interfaceNumber = 0;
-    context_.alternateSetting = 0;
     if (sim_) chosen_.simulated = true;
     // Each layer's notices are heard here: the capture's tell of its file, the board's of
     // the board.

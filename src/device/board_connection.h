@@ -46,8 +46,6 @@ struct BoardIdentity {
     bool simulated = false;
     std::string serial; // empty when the board has none (or none could be read)
     std::string port;   // the USB port path, "1-2.3"; empty while no board is known
-    int bus = 0;
-    int address = 0;
 
     // No board chosen or attached yet.
     bool none() const { return !simulated && port.empty(); }
