@@ -167,7 +167,7 @@ TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
         EXPECT_TRUE(address || chosen.error.find("no connected board matches --device 1:9") !=
                                    chosen.error.npos);
     }
-    r.layer.openOnly(1, 3);
+    r.layer.setBoardFilter([](const UsbBoard& b) { return b.bus == 1 && b.address == 3; });
     r.start();
     EXPECT_EQ(std::tuple(r.stranger->claims.load(), r.board.claims.load(), other.opens.load()),
               std::tuple(1, 0, 0));
