@@ -24,12 +24,8 @@ using namespace korva::test;
 
 namespace {
 
-// Board A at port 1-1 (bus 1, address 2), board B at port 1-2 (address 3), each with a
-// serial number; the connection is destroyed before the boards and the testbed.
-struct TwoBoards {
-    UmockdevBed bed;
-    EmulatedBoard a{bed, kDefaultVendorId, kProductId, 2, "K726-A"};
-    EmulatedBoard b{bed, kDefaultVendorId, kProductId, 3, "K726-B"};
+// The two boards and the connection's error sink; the connection is destroyed before them.
+struct Rig : TwoBoards {
     RecordingSink sink;
 };
 
@@ -57,7 +53,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string("--device '") + row.device + "', " + std::to_string(row.plugged) +
                      " plugged");
-        TwoBoards t;
+        Rig t;
         if (row.plugged >= 1) t.a.plug();
         if (row.plugged >= 2) t.b.plug();
         {
@@ -87,7 +83,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
 }
 
 TEST(BoardConnection, StaysWithItsBoardAcrossAReplugWhileAnotherComesAndGoes) {
-    TwoBoards t;
+    Rig t;
     t.b.plug();
     BoardSelection selection;
     selection.device = "K726-B";
