@@ -35,7 +35,6 @@ WindowBoard ChooseWindowBoard(BoardConnection& connection, Prompts& prompts, QSt
         return {};
     }
     case Problem::NoMatch:
-    case Problem::Invalid:
         prompts.message(nullptr, Prompts::Icon::Critical, kProgramTitle,
                         QString::fromStdString(choice.message));
         return {false, 2};

@@ -408,13 +408,12 @@ bool Form1::Form_Load() {
 
     // The board's USB identifiers, when Config.ini overrides them: the connection was made
     // with them; here the ones it could not use are shown.
-    const UsbMatchSetting usb = ReadUsbMatch(configPath().toStdString(), MatchEntry{});
-    if (!usb.problems.empty()) {
-        for (const auto& problem : usb.problems)
+    const std::vector<std::string>& problems = options_.usbProblems;
+    if (!problems.empty()) {
+        for (const auto& problem : problems)
             qWarning("%s", problem.c_str());
         prompts_.message(nullptr, Prompts::Icon::Warning, kProgramTitle,
-                         "Config.ini has a setting that cannot be used:\n" +
-                             problemList(usb.problems));
+                         "Config.ini has a setting that cannot be used:\n" + problemList(problems));
     }
 
     // The Debug tabs are never shown; Test Registers only with the flag.
@@ -427,7 +426,8 @@ bool Form1::Form_Load() {
 void Form1::Form_Activate() {
     if (!usbStarted_) {
         usbStarted_ = true;
-        // The match table: the defaults, overridden by Config.ini [USB] (read at load).
+        // The match table: the defaults, overridden by Config.ini [USB] (read with the
+        // selection).
         const Status s = connection_.open();
         if (s != status::Success) {
             TraceMsg("Form_Activate(): Failed to initialize USB driver: error &H" +

@@ -41,6 +41,9 @@ class SessionTools;
 
 struct Form1Options {
     QString configDir; // folder that holds Config.ini (default: the executable's folder)
+    // What Config.ini's [USB] section holds that cannot be used, as read with the board's
+    // identifiers when the connection was made; Form_Load shows it.
+    std::vector<std::string> usbProblems;
     // Where the single-instance locks go, one for each board (default: the user's runtime
     // folder).
     QString lockDir;
@@ -65,7 +68,8 @@ class Form1 : public QMainWindow, public ErrorSink, public ModeDialogHost {
 
     // Start-up after creation: reads the flag, takes the single-instance guard of the
     // board (a lock that cannot be created is reported, and the program runs without it;
-    // windows on the simulated board take none), checks the USB identifiers of Config.ini,
+    // windows on the simulated board take none), shows the USB identifiers of Config.ini
+    // that could not be used (Form1Options::usbProblems),
     // sets the tabs and loads the mode table. False when another copy drives the same
     // board (the warning has been shown and that copy's window brought to the front, and
     // the caller ends the program without showing anything).

@@ -208,11 +208,10 @@ int main(int argc, char* argv[]) {
     selection.simulate = parser.isSet(simulate);
     selection.device = parser.value(device).toStdString();
     selection.capture = parser.value(capture).toStdString();
-    selection.match =
-        korva::ReadUsbMatch(
-            QDir(QCoreApplication::applicationDirPath()).filePath("Config.ini").toStdString(),
-            korva::MatchEntry{})
-            .match;
+    const korva::UsbMatchSetting usb = korva::ReadUsbMatch(
+        QDir(QCoreApplication::applicationDirPath()).filePath("Config.ini").toStdString(),
+        korva::MatchEntry{});
+    selection.match = usb.match;
     korva::BoardConnection connection(selection);
 
     ProgramPrompts prompts;
@@ -222,7 +221,10 @@ int main(int argc, char* argv[]) {
     const korva::WindowBoard chosen = korva::ChooseWindowBoard(connection, prompts, lastBoard);
     if (!chosen.start || endRequested) return endRequested ? 0 : chosen.exitStatus;
 
-    korva::Form1 form(connection, prompts);
+    // The identifiers of Config.ini that could not be used are shown as the window loads.
+    korva::Form1Options options;
+    options.usbProblems = usb.problems;
+    korva::Form1 form(connection, prompts, options);
     // Besides its own timer, the capture is written out whenever the program goes idle, so
     // the file holds what the user just did.
     if (!selection.capture.empty())

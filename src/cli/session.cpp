@@ -66,10 +66,9 @@ bool Session::finish() {
 
 BoardChoice Session::boards() {
     match(); // bad identifiers in Config.ini are worth a word where USB boards are looked for
-    BoardSelection listing = selection();
-    listing.capture.clear();
-    BoardConnection probe(listing);
-    BoardChoice choice = probe.choose();
+    // Only looked at: nothing is opened or recorded, and a board already opened by an
+    // earlier command of a script stays the one driven.
+    BoardChoice choice = connection_->choice();
     if (choice.problem == BoardChoice::Problem::UsbUnavailable)
         throw CommandError(kFailure, "the USB devices cannot be listed: " + choice.message);
     return choice;

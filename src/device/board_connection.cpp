@@ -4,8 +4,6 @@
 #include "libusb_layer.h"
 #include "sim_board.h"
 
-#include <algorithm>
-
 namespace korva {
 
 std::string BoardIdentity::describe() const {
@@ -30,8 +28,6 @@ BoardIdentity BoardIdentity::of(const UsbBoard& board) {
     BoardIdentity id;
     id.serial = board.serial;
     id.port = board.port;
-    id.bus = board.bus;
-    id.address = board.address;
     return id;
 }
 
@@ -53,6 +49,23 @@ std::unique_ptr<CaptureLayer> makeCapture(const BoardSelection& selection, UsbLa
     return std::make_unique<CaptureLayer>(inner);
 }
 
+// Why ChooseUsbBoard chose no board, as the connection tells it.
+BoardChoice::Problem problemOf(UsbBoardChoice::Reason reason) {
+    using Problem = BoardChoice::Problem;
+    using Reason = UsbBoardChoice::Reason;
+    switch (reason) {
+    case Reason::Chosen:
+        return Problem::None;
+    case Reason::NoBoard:
+        return Problem::NoBoard;
+    case Reason::NoMatch:
+        return Problem::NoMatch;
+    case Reason::Several:
+        return Problem::Several;
+    }
+    return Problem::Several;
+}
+
 } // namespace
 
 BoardConnection::BoardConnection(BoardSelection selection)
@@ -61,10 +74,9 @@ BoardConnection::BoardConnection(BoardSelection selection)
       capture_(makeCapture(selection_, *base_)),
       top_(capture_ ? static_cast<UsbLayer*>(capture_.get()) : base_.get()),
       link_(*top_, context_, sink_), board_(link_) {
-    context_.interfaceNumber = 0;
-    context_.alternateSetting = 0;
     if (sim_) chosen_.simulated = true;
-    // The capture passes its board's notices on as its own: the board's are taken first.
+    // Each layer's notices are heard here: the capture's tell of its file, the board's of
+    // the board.
     if (capture_)
         capture_->onNotice = [this](const std::string& text) {
             captureFailed_ = true;
@@ -96,45 +108,37 @@ UsbBoardList BoardConnection::List(const MatchEntry& match) {
 }
 
 BoardChoice BoardConnection::choose() {
+    BoardChoice found = choice();
+    if (found.ok() && found.chosen) choose(found.boards[*found.chosen]);
+    return found;
+}
+
+BoardChoice BoardConnection::choice() const {
     using Problem = BoardChoice::Problem;
-    BoardChoice choice;
-    if (sim_) {
-        if (!selection_.device.empty()) {
-            choice.problem = Problem::Invalid;
-            choice.message = "--device chooses a USB board; it cannot go with --simulate";
-        }
-        return choice;
-    }
+    BoardChoice found;
+    if (sim_) return found;
     UsbBoardList list = List(selection_.match);
     if (!list.error.empty()) {
-        choice.problem = Problem::UsbUnavailable;
-        choice.message = "no KORVA726EVAL board can be reached: " + list.error;
-        return choice;
+        found.problem = Problem::UsbUnavailable;
+        found.message = "no KORVA726EVAL board can be reached: " + list.error;
+        return found;
     }
-    choice.boards = std::move(list.boards);
+    found.boards = std::move(list.boards);
     const std::optional<std::string> id =
         selection_.device.empty() ? std::nullopt : std::optional(selection_.device);
-    const UsbBoardChoice picked = ChooseUsbBoard(choice.boards, id, selection_.match);
+    const UsbBoardChoice picked = ChooseUsbBoard(found.boards, id, selection_.match);
     if (!picked.index) {
-        choice.message = picked.error;
-        if (choice.boards.empty())
-            choice.problem = Problem::NoBoard;
-        else if (id && std::none_of(choice.boards.begin(), choice.boards.end(),
-                                    [&](const UsbBoard& b) { return UsbBoardMatches(b, *id); }))
-            choice.problem = Problem::NoMatch;
-        else
-            choice.problem = Problem::Several;
-        return choice;
+        found.message = picked.error;
+        found.problem = problemOf(picked.reason);
+        return found;
     }
-    choice.chosen = picked.index;
-    const UsbBoard& board = choice.boards[*picked.index];
+    found.chosen = picked.index;
+    const UsbBoard& board = found.boards[*picked.index];
     if (!board.accessible) {
-        choice.problem = Problem::NotAccessible;
-        choice.message = LibusbLayer::permissionNotice(selection_.match);
-        return choice;
+        found.problem = Problem::NotAccessible;
+        found.message = LibusbLayer::permissionNotice(selection_.match);
     }
-    choose(board);
-    return choice;
+    return found;
 }
 
 void BoardConnection::choose(const UsbBoard& board) {

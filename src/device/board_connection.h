@@ -33,6 +33,7 @@ class SimBoard;
 struct BoardSelection {
     bool simulate = false;
     // A USB board's serial number, port path ("1-2.3") or "BUS:ADDR"; empty: the only one.
+    // Unused with the simulated board (the front ends refuse an ID with it).
     std::string device;
     // The USB identifiers to look for (the defaults, or those of Config.ini).
     MatchEntry match;
@@ -45,8 +46,6 @@ struct BoardIdentity {
     bool simulated = false;
     std::string serial; // empty when the board has none (or none could be read)
     std::string port;   // the USB port path, "1-2.3"; empty while no board is known
-    int bus = 0;
-    int address = 0;
 
     // No board chosen or attached yet.
     bool none() const { return !simulated && port.empty(); }
@@ -69,7 +68,6 @@ struct BoardChoice {
         Several,        // several boards and no ID (or an ID that names several)
         NotAccessible,  // the board named may not be opened by this user
         UsbUnavailable, // libusb cannot be started or cannot list the devices
-        Invalid,        // the selection contradicts itself (an ID with the simulated board)
     };
     Problem problem = Problem::None;
     std::string message;          // one line that says why, the boards named
@@ -101,6 +99,9 @@ class BoardConnection {
     // arrives once the connection is open becomes the board.
     BoardChoice choose();
     void choose(const UsbBoard& board);
+    // The choice choose() makes, without taking it: the board driven stays as it was (an
+    // open connection goes on with its board).
+    BoardChoice choice() const;
 
     // Where the link reports failures: the front end's error reporter. Until one is set a
     // failure halts the link and is told to nobody.

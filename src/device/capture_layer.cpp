@@ -85,15 +85,7 @@ std::uint8_t* CaptureLayer::Bytes::grow(std::size_t n) {
     return at;
 }
 
-CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {
-    // Notices of the wrapped layer now reach whoever listens here; a listener already set
-    // on the wrapped layer keeps hearing them through this layer.
-    savedNotice_ = inner_.onNotice;
-    onNotice = inner_.onNotice;
-    inner_.onNotice = [this](const std::string& text) {
-        if (onNotice) onNotice(text);
-    };
-}
+CaptureLayer::CaptureLayer(UsbLayer& inner) : inner_(inner) {}
 
 CaptureLayer::CaptureLayer(UsbLayer& inner, const std::string& path) : CaptureLayer(inner) {
     open(path);
@@ -167,8 +159,6 @@ std::string CaptureLayer::createFile() {
             TraceMsg("CaptureLayer: cannot empty " + path_ + ": " + std::strerror(errno));
         return std::strerror(err);
     }
-    const long header = std::ftell(file);
-    fileSize_ = header > 0 ? static_cast<std::uint64_t>(header) : 0;
     return {};
 }
 
@@ -180,7 +170,6 @@ void CaptureLayer::closeFile() {
 }
 
 CaptureLayer::~CaptureLayer() {
-    inner_.onNotice = std::move(savedNotice_);
     close();
 }
 
@@ -450,7 +439,6 @@ bool CaptureLayer::writeOut() {
             err = n == 0 ? EIO : errno;
     }
     if (err == 0) {
-        fileSize_ += written;
         writing_.clear();
         return true;
     }
@@ -463,7 +451,11 @@ bool CaptureLayer::writeOut() {
         at += sizeof h + h.caplen;
         if (at <= written) whole = at;
     }
-    if (::ftruncate(fd, static_cast<off_t>(fileSize_ + whole)) != 0 && whole < written)
+    // The descriptor stands where the writes stopped, `written` bytes past where this batch
+    // began.
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if ((end < 0 || ::ftruncate(fd, end - static_cast<off_t>(written - whole)) != 0) &&
+        whole < written)
         TraceMsg("CaptureLayer: cannot cut " + path_ +
                  " back to its last whole record: " + std::strerror(errno));
     return stopRecording("writing capture file " + path_ + " failed (" + std::strerror(err) +

@@ -24,7 +24,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,7 +46,8 @@ class CaptureLayer : public UsbLayer {
     static constexpr std::chrono::milliseconds kFlushDelay{150};
 
     // Forwards everything to `inner`, which must outlive this object; nothing is recorded
-    // until open(). From here on the notices of `inner` reach this layer's onNotice.
+    // until open(). The notices of `inner` stay its own: onNotice here tells only of the
+    // capture file.
     explicit CaptureLayer(UsbLayer& inner);
     // The same, with the file opened at once.
     CaptureLayer(UsbLayer& inner, const std::string& path);
@@ -59,7 +59,7 @@ class CaptureLayer : public UsbLayer {
     // Failing to create or write the file later is one notice through onNotice, and the
     // recording stops; a failed write leaves the file ending with its last whole record.
     void open(const std::string& path);
-    // Closes the file and hands the notices of `inner` back to whatever handled them here.
+    // Closes the file.
     ~CaptureLayer() override;
     CaptureLayer(const CaptureLayer&) = delete;
     CaptureLayer& operator=(const CaptureLayer&) = delete;
@@ -173,11 +173,9 @@ class CaptureLayer : public UsbLayer {
     std::mutex fileMutex_;
     pcap* pcap_ = nullptr;
     pcap_dumper* dumper_ = nullptr;
-    bool fileWanted_ = false;    // open() was called and the file has not failed
-    std::uint64_t fileSize_ = 0; // the bytes in the file: its header and whole records
+    bool fileWanted_ = false; // open() was called and the file has not failed
     Bytes writing_;
     std::thread flusher_;
-    std::function<void(const std::string&)> savedNotice_;
 };
 
 } // namespace korva

@@ -133,13 +133,16 @@ UsbBoardChoice ChooseUsbBoard(const std::vector<UsbBoard>& boards,
         return choice;
     }
     if (boards.empty()) {
+        choice.reason = UsbBoardChoice::Reason::NoBoard;
         char ids[16];
         std::snprintf(ids, sizeof ids, "%04x:%04x", match.vendorId, match.productId);
         choice.error = std::string("no KORVA726EVAL board (USB ") + ids + ") is connected";
     } else if (matching.empty()) {
+        choice.reason = UsbBoardChoice::Reason::NoMatch;
         choice.error =
             "no connected board matches --device " + *id + " (connected: " + listed(boards) + ")";
     } else {
+        choice.reason = UsbBoardChoice::Reason::Several;
         std::vector<UsbBoard> named;
         for (std::size_t i : matching)
             named.push_back(boards[i]);

@@ -48,8 +48,15 @@ bool UsbBoardMatches(const UsbBoard& board, std::string_view id);
 std::string DescribeUsbBoard(const UsbBoard& board);
 
 struct UsbBoardChoice {
+    enum class Reason {
+        Chosen,  // `index` is the board
+        NoBoard, // the list is empty
+        NoMatch, // no board matches the id
+        Several, // several boards and no id, or an id that names several
+    };
     std::optional<std::size_t> index; // the chosen board in the list
-    std::string error;                // otherwise why none was chosen, the boards named
+    Reason reason = Reason::Chosen;
+    std::string error; // otherwise why none was chosen, the boards named
 };
 // The board `id` names, or without an id the only board present.
 UsbBoardChoice ChooseUsbBoard(const std::vector<UsbBoard>& boards,

@@ -68,11 +68,6 @@ class LibusbLayer : public UsbLayer {
     void setBoardFilter(std::function<bool(const UsbBoard&)> filter) {
         filter_ = std::move(filter);
     }
-    // Before init: of the matching boards, open only the one at this bus and address.
-    void openOnly(int bus, int address) {
-        setBoardFilter(
-            [bus, address](const UsbBoard& b) { return b.bus == bus && b.address == address; });
-    }
     // The board attached as `device`: where it is and its serial number.
     std::optional<UsbBoard> identify(DeviceHandle device);
 

@@ -20,7 +20,7 @@ const std::array<std::uint8_t, SimBoard::kAfeRegisters> SimBoard::kAfePowerOn = 
 const std::array<std::uint8_t, 64> SimBoard::kProbeReply = {'K', 'O', 'R', 'V', 'A', '7', '2',
                                                             '6', ' ', 'd', 'a', 't', 'a'};
 
-SimBoard::SimBoard(bool plugged) : plugged_(plugged), afe_(kAfePowerOn) {
+SimBoard::SimBoard() : afe_(kAfePowerOn) {
     pipes_ = {PipeInfo{pipe::CommandOut, 512, 2, 2, 0}, PipeInfo{pipe::CommandIn, 512, 2, 1, 0},
               PipeInfo{pipe::DataOut, 512, 2, 2, 0}, PipeInfo{pipe::DataIn, 512, 2, 1, 0}};
 }

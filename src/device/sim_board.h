@@ -35,7 +35,7 @@ class SimBoard : public UsbLayer {
     // How many transfers the log keeps unless told otherwise: the most recent ones.
     static constexpr std::size_t kLogCapacity = 1 << 15;
 
-    explicit SimBoard(bool plugged = true);
+    SimBoard();
 
     // UsbLayer
     Status init(DriverHandle* driver, const MatchEntry& match, const EventTable& events) override;
@@ -112,7 +112,7 @@ class SimBoard : public UsbLayer {
     void unplugLocked(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex m_;
-    bool plugged_;
+    bool plugged_ = true;
     bool initialised_ = false;
     int uninitCount_ = 0;
     DeviceHandle handle_ = 0;

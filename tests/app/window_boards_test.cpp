@@ -24,10 +24,7 @@ namespace {
 
 // Boards A (port 1-1) and B (port 1-2), plugged in; windows made on them share one folder
 // for their locks. Windows go before the boards and the testbed.
-struct Bench {
-    UmockdevBed bed;
-    EmulatedBoard a{bed, kDefaultVendorId, kProductId, 2, "K726-A"};
-    EmulatedBoard b{bed, kDefaultVendorId, kProductId, 3, "K726-B"};
+struct Bench : TwoBoards {
     QTemporaryDir locks;
     Bench() { a.plug(), b.plug(); }
 

@@ -57,11 +57,9 @@ TEST(Korva726ctlList, MarksTheBoardACommandWouldUseAndSaysWhenThereIsNone) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.plugged) + " plugged, --device '" + row.device + "'");
-        UmockdevBed bed;
-        EmulatedBoard boardA(bed, kDefaultVendorId, kProductId, 2, "K726-A");
-        EmulatedBoard boardB(bed, kDefaultVendorId, kProductId, 3, "K726-B");
-        if (row.plugged >= 1) boardA.plug();
-        if (row.plugged >= 2) boardB.plug();
+        TwoBoards boards;
+        if (row.plugged >= 1) boards.a.plug();
+        if (row.plugged >= 2) boards.b.plug();
         EXPECT_EQ(runLine("list", row.device), row.printed);
     }
 }

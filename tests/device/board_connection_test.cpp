@@ -1,30 +1,31 @@
 // The board connection over libusb, against two boards that umockdev emulates: the choice
 // of board by serial number, port path and BUS:ADDR, what it says when it cannot choose,
 // that only the chosen board is claimed, and that it stays with that board across a
-// replug while another board comes and goes.
+// replug while another board comes and goes; and, on the simulated board, that the notices
+// of the board and of a capture around it reach the front end.
 #include "device/board_connection.h"
+#include "support/board_rig.h"
 #include "support/recording_sink.h"
+#include "support/temp_dir.h"
 #include "umockdev_board.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 using namespace korva;
 using namespace korva::test;
 
 namespace {
 
-// Board A at port 1-1 (bus 1, address 2), board B at port 1-2 (address 3), each with a
-// serial number; the connection is destroyed before the boards and the testbed.
-struct TwoBoards {
-    UmockdevBed bed;
-    EmulatedBoard a{bed, kDefaultVendorId, kProductId, 2, "K726-A"};
-    EmulatedBoard b{bed, kDefaultVendorId, kProductId, 3, "K726-B"};
+// The two boards and the connection's error sink; the connection is destroyed before them.
+struct Rig : TwoBoards {
     RecordingSink sink;
 };
 
@@ -52,7 +53,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string("--device '") + row.device + "', " + std::to_string(row.plugged) +
                      " plugged");
-        TwoBoards t;
+        Rig t;
         if (row.plugged >= 1) t.a.plug();
         if (row.plugged >= 2) t.b.plug();
         {
@@ -82,7 +83,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
 }
 
 TEST(BoardConnection, StaysWithItsBoardAcrossAReplugWhileAnotherComesAndGoes) {
-    TwoBoards t;
+    Rig t;
     t.b.plug();
     BoardSelection selection;
     selection.device = "K726-B";
@@ -116,4 +117,41 @@ TEST(BoardConnection, StaysWithItsBoardAcrossAReplugWhileAnotherComesAndGoes) {
     EXPECT_EQ(std::tuple(events, t.sink.codes),
               std::tuple(std::vector<std::string>{"+K726-B", "-K726-B", "+K726-B", "-K726-B"},
                          std::vector<std::int16_t>{0}));
+}
+
+// With a capture around the board, each layer's notices reach the front end as its own:
+// the board's (kept as its last notice) and the capture's (its file could not be made).
+TEST(BoardConnection, TellsTheNoticesOfTheBoardAndOfTheCaptureAroundIt) {
+    using Notice = BoardConnection::Notice;
+    TempDir dir;
+    std::filesystem::create_directory(dir / "sub");
+    BoardSelection selection = SimulatedBoard();
+    selection.capture = dir / "sub/usb.pcap";
+    std::mutex m;
+    std::vector<std::pair<Notice, std::string>> heard;
+    {
+        BoardConnection connection(selection);
+        RecordingSink sink;
+        connection.setErrorSink(sink);
+        connection.onNotice = [&](Notice kind, const std::string& text) {
+            std::lock_guard lock(m);
+            heard.emplace_back(kind, text);
+        };
+        connection.startCapture();
+        ASSERT_EQ(connection.open(), status::Success);
+        connection.simulatedBoard()->onNotice("the board speaks");
+        std::filesystem::remove_all(dir / "sub");
+        EXPECT_TRUE(connection.board().WriteByte_AFE(0x06, 0x80));
+        connection.flush();
+        EXPECT_EQ(std::tuple(connection.boardNotice(), connection.captureFailed()),
+                  std::tuple(std::string("the board speaks"), true));
+    }
+    std::lock_guard lock(m);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0], std::pair(Notice::Board, std::string("the board speaks")));
+    EXPECT_EQ(heard[1].first, Notice::Capture);
+    EXPECT_NE(heard[1].second.find("usb.pcap: No such file or directory; USB traffic is not "
+                                   "recorded"),
+              std::string::npos)
+        << heard[1].second;
 }

@@ -152,7 +152,10 @@ TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
     other.plug();
     const UsbBoardList found = ListUsbBoards(MatchEntry{});
     ASSERT_EQ(found.boards.size(), 2u) << found.error;
-    const std::string both = ChooseUsbBoard(found.boards, std::nullopt, MatchEntry{}).error;
+    using Reason = UsbBoardChoice::Reason;
+    const UsbBoardChoice several = ChooseUsbBoard(found.boards, std::nullopt, MatchEntry{});
+    EXPECT_EQ(several.reason, Reason::Several);
+    const std::string& both = several.error;
     for (const UsbBoard& b : found.boards) {
         EXPECT_TRUE(b.accessible && b.port == "1-" + std::to_string(b.address - 1));
         EXPECT_NE(both.find("port " + b.port + ", ID 1209:1004"), std::string::npos) << both;
@@ -160,10 +163,11 @@ TEST(LibusbBoards, TwoBoardsAreListedAndOnlyTheChosenOneIsOpened) {
     for (auto [id, address] : {std::pair{"1:3", 3}, {"001:003", 3}, {"1-2", 3}, {"1:9", 0}}) {
         const auto chosen = ChooseUsbBoard(found.boards, std::string(id), MatchEntry{});
         EXPECT_EQ(chosen.index ? found.boards[*chosen.index].address : 0, address) << id;
+        EXPECT_EQ(chosen.reason, address ? Reason::Chosen : Reason::NoMatch) << id;
         EXPECT_TRUE(address || chosen.error.find("no connected board matches --device 1:9") !=
                                    chosen.error.npos);
     }
-    r.layer.openOnly(1, 3);
+    r.layer.setBoardFilter([](const UsbBoard& b) { return b.bus == 1 && b.address == 3; });
     r.start();
     EXPECT_EQ(std::tuple(r.stranger->claims.load(), r.board.claims.load(), other.opens.load()),
               std::tuple(1, 0, 0));

@@ -11,6 +11,8 @@
 // while nothing can be reaped and drained while something can, so the poll sleeps.
 #pragma once
 
+#include "device/usb_layer.h"
+
 #include <umockdev.h>
 
 #include <atomic>
@@ -97,6 +99,15 @@ class EmulatedBoard {
     std::map<UMockdevIoctlClient*, Client> clients_;
     std::deque<std::vector<std::uint8_t>> replies_; // answers not yet read
     std::vector<Packet> received_;
+};
+
+// Two boards of ours on one testbed, not yet plugged in: A at port 1-1 (bus 1, address 2,
+// serial K726-A) and B at port 1-2 (address 3, serial K726-B). Whatever uses them goes
+// before them.
+struct TwoBoards {
+    UmockdevBed bed;
+    EmulatedBoard a{bed, kDefaultVendorId, kProductId, 2, "K726-A"};
+    EmulatedBoard b{bed, kDefaultVendorId, kProductId, 3, "K726-B"};
 };
 
 // Polls `condition` until it holds or five seconds have passed: hot-plug events reach

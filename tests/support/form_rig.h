@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/form1.h"
+#include "config/ini_reader.h"
 #include "device/sim_board.h"
 #include "support/board_rig.h"
 #include "support/fake_prompts.h"
@@ -34,6 +35,9 @@ struct FormRig {
     Form1Options options() {
         Form1Options o;
         o.configDir = dir.path();
+        // As the program reads them with the board's identifiers.
+        o.usbProblems =
+            ReadUsbMatch(dir.filePath("Config.ini").toStdString(), MatchEntry{}).problems;
         o.lockDir = dir.path();
         o.workingDir = dir.path();
         o.endProgram = [this] { ++ended; };
