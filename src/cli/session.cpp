@@ -79,13 +79,7 @@ Board& Session::board() {
     if (!options_.simulate) match();
     const BoardChoice choice = connection_->choose();
     if (!choice.ok()) throw CommandError(kFailure, choice.message);
-    const Status s = connection_->open();
-    if (s != status::Success)
-        throw CommandError(kFailure, "USB cannot be used: " + Stat2Str(connection_->layer(), s));
-    if (!connection_->attached()) {
-        const std::string notice = connection_->boardNotice();
-        throw CommandError(kFailure, notice.empty() ? "the board could not be opened" : notice);
-    }
+    if (const auto failure = connection_->openNow()) throw CommandError(kFailure, failure->message);
     opened_ = true;
     return connection_->board();
 }

@@ -167,6 +167,17 @@ Status BoardConnection::open() {
     return top_->init(&driver_, selection_.match, table);
 }
 
+std::optional<BoardConnection::OpenFailure> BoardConnection::openNow() {
+    using Kind = OpenFailure::Kind;
+    if (const Status s = open(); s != status::Success)
+        return OpenFailure{Kind::UsbUnavailable, "USB cannot be used: " + Stat2Str(*top_, s)};
+    if (attached()) return std::nullopt;
+    // The board's notice says why it could not be opened (a permission it lacks).
+    const std::string notice = boardNotice();
+    return OpenFailure{usb_ && usb_->accessDenied() ? Kind::Denied : Kind::NotThere,
+                       notice.empty() ? "the board could not be opened" : notice};
+}
+
 void BoardConnection::close() {
     if (driver_ == 0) return;
     top_->uninit(driver_);

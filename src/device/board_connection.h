@@ -124,6 +124,14 @@ class BoardConnection {
     // Opens the connection: the chosen board is attached, now when it is present, or when
     // it arrives. The layer's status: 0 on success.
     Status open();
+    // Opens the connection for a front end that needs the chosen board at once (after
+    // choose()): nothing when the board is attached, else why not.
+    struct OpenFailure {
+        enum class Kind { UsbUnavailable, Denied, NotThere } kind;
+        std::string message; // "USB cannot be used: …", the board's notice, or
+                             // "the board could not be opened"
+    };
+    std::optional<OpenFailure> openNow();
     bool isOpen() const { return driver_ != 0; }
     // Closes the connection (the board is released; the capture stays open until the
     // connection goes).

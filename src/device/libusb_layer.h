@@ -74,6 +74,8 @@ class LibusbLayer : public UsbLayer {
     // The message given (once per run) when a matching board cannot be opened for lack
     // of permission.
     static std::string permissionNotice(const MatchEntry& match);
+    // A board of ours refused this user (its permission notice was given).
+    bool accessDenied() const { return permissionNoticeGiven_.load(); }
 
   private:
     struct OpenDevice;

@@ -1,7 +1,6 @@
 #include "py_board.h"
 
 #include "config/ini_reader.h"
-#include "device/libusb_layer.h"
 
 #include <filesystem>
 #include <stdexcept>
@@ -72,7 +71,6 @@ bool ReadTestSetting() {
 PyBoard::PyBoard(BoardSelection selection) {
     if (selection.simulate && !selection.device.empty())
         throw py::value_error("device chooses a USB board; it cannot go with simulate=True");
-    const std::string denial = LibusbLayer::permissionNotice(selection.match);
     const char* errorClass = nullptr;
     std::string error;
     {
@@ -93,15 +91,12 @@ PyBoard::PyBoard(BoardSelection selection) {
             }
         }
         if (!errorClass) {
-            const Status s = connection_->open();
-            if (s != status::Success) {
-                errorClass = "Error";
-                error = "USB cannot be used: " + Stat2Str(connection_->layer(), s);
-            } else if (!connection_->attached()) {
-                // The board's notice says why (a permission it lacks).
-                const std::string notice = connection_->boardNotice();
-                errorClass = notice == denial ? "BoardPermissionError" : "BoardNotFound";
-                error = notice.empty() ? "the board could not be opened" : notice;
+            if (const auto failure = connection_->openNow()) {
+                using Kind = BoardConnection::OpenFailure::Kind;
+                errorClass = failure->kind == Kind::UsbUnavailable ? "Error"
+                             : failure->kind == Kind::Denied       ? "BoardPermissionError"
+                                                                   : "BoardNotFound";
+                error = failure->message;
             }
         }
         if (errorClass)

@@ -40,6 +40,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
         Problem problem;
         const char* identity; // what the connection says it drives once open
         int claimsA, claimsB;
+        bool goneBeforeOpening = false; // the chosen board is unplugged before it is opened
     } rows[] = {
         {"K726-B", 2, Problem::None, "board K726-B (port 1-2)", 0, 1},
         {"1-1", 2, Problem::None, "board K726-A (port 1-1)", 1, 0},
@@ -49,6 +50,7 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
         {"", 2, Problem::Several, "no board", 0, 0},
         {"K726-C", 2, Problem::NoMatch, "no board", 0, 0},
         {"", 0, Problem::NoBoard, "no board", 0, 0},
+        {"K726-B", 2, Problem::None, "board K726-B (port 1-2)", 0, 0, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string("--device '") + row.device + "', " + std::to_string(row.plugged) +
@@ -68,9 +70,16 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
                             choice.message.find("serial K726-B") != std::string::npos)
                     << choice.message;
             }
-            if (choice.ok()) {
-                ASSERT_EQ(connection.open(), status::Success);
-                EXPECT_TRUE(connection.attached());
+            if (choice.ok() && row.goneBeforeOpening) {
+                t.b.unplug();
+                const auto failure = connection.openNow();
+                ASSERT_TRUE(failure);
+                EXPECT_EQ(std::tuple(failure->kind, failure->message),
+                          std::tuple(BoardConnection::OpenFailure::Kind::NotThere,
+                                     std::string("the board could not be opened")));
+            } else if (choice.ok()) {
+                const auto failure = connection.openNow();
+                ASSERT_FALSE(failure) << failure->message;
                 EXPECT_TRUE(connection.board().WriteByte_AFE(0x06, 0x80));
             }
             EXPECT_EQ(connection.identity().describe(), row.identity);
@@ -78,7 +87,8 @@ TEST(BoardConnection, ChoosesByEachKindOfIdAndClaimsOnlyThatBoard) {
         EXPECT_EQ(std::tuple(t.a.claims.load(), t.b.claims.load()),
                   std::tuple(row.claimsA, row.claimsB));
         // The write went to the chosen board alone.
-        EXPECT_EQ(t.a.received().size() + t.b.received().size(), row.problem == Problem::None);
+        EXPECT_EQ(t.a.received().size() + t.b.received().size(),
+                  row.problem == Problem::None && !row.goneBeforeOpening);
     }
 }
 
