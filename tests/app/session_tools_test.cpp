@@ -356,33 +356,27 @@ TEST(WriteLogReplay, BothExportsLeaveAFreshBoardAsTheWindowLeftIt) {
     s.key(s.form->panels().ReadAllRegisterButton(), Qt::Key_Z, Qt::ControlModifier);
     ASSERT_EQ(s.box(0x12)->text(), "08"); // undone
 
-    std::string expected; // as korva726ctl get prints: AFE 0x00..0x41, then FPGA 0x00..0x24
+    // As korva726ctl get prints them: AFE 0x00..0x41, then FPGA 0x00..0x24.
+    const auto hex = [](int v) {
+        return "0x" + QByteArray::fromStdString(HexByte(std::uint8_t(v))).toLower().toStdString();
+    };
+    std::string expected, scriptDump = "get 0x00 64\nget 0x40 2\n";
     for (int a = 0; a <= kAfeLastAddress; ++a)
-        expected +=
-            "0x" + QByteArray::fromStdString(HexByte(s.sim.afe(a))).toLower().toStdString() + "\n";
+        expected += hex(s.sim.afe(a)) + "\n";
     for (int a = 0; a <= 0x24; ++a)
-        expected +=
-            "0x" + QByteArray::fromStdString(HexByte(s.sim.fpga(a))).toLower().toStdString() + "\n";
+        expected += hex(s.sim.fpga(a)) + "\n", scriptDump += "fpga get " + hex(a) + "\n";
     s.tools().showWriteLog();
     WriteLogWindow* window = s.tools().logWindow();
     const struct {
         const char* file;
         void (WriteLogWindow::*save)();
-        const char* dump; // appended: prints what the board holds
+        std::string dump; // appended: prints what the board holds
         QString program;
         QStringList arguments;
     } exports[] = {
         {"replay.txt",
          &WriteLogWindow::saveAsScript,
-         "get 0x00 64\nget 0x40 2\n"
-         "fpga get 0x00\nfpga get 0x01\nfpga get 0x02\nfpga get 0x03\nfpga get 0x04\n"
-         "fpga get 0x05\nfpga get 0x06\nfpga get 0x07\nfpga get 0x08\nfpga get 0x09\n"
-         "fpga get 0x0a\nfpga get 0x0b\nfpga get 0x0c\nfpga get 0x0d\nfpga get 0x0e\n"
-         "fpga get 0x0f\nfpga get 0x10\nfpga get 0x11\nfpga get 0x12\nfpga get 0x13\n"
-         "fpga get 0x14\nfpga get 0x15\nfpga get 0x16\nfpga get 0x17\nfpga get 0x18\n"
-         "fpga get 0x19\nfpga get 0x1a\nfpga get 0x1b\nfpga get 0x1c\nfpga get 0x1d\n"
-         "fpga get 0x1e\nfpga get 0x1f\nfpga get 0x20\nfpga get 0x21\nfpga get 0x22\n"
-         "fpga get 0x23\nfpga get 0x24\n",
+         scriptDump,
          KORVA726CTL,
          {"--simulate", "run", "replay.txt"}},
 #ifdef KORVA_PYTHON
@@ -400,7 +394,7 @@ TEST(WriteLogReplay, BothExportsLeaveAFreshBoardAsTheWindowLeftIt) {
         (window->*e.save)();
         QFile script(s.dir.filePath(e.file));
         ASSERT_TRUE(script.open(QIODevice::Append));
-        script.write(e.dump);
+        script.write(e.dump.c_str());
         script.close();
         QProcess replay;
         replay.setWorkingDirectory(s.dir.path());

@@ -22,11 +22,13 @@ using namespace korva::test;
 
 namespace {
 
-// Boards A (port 1-1) and B (port 1-2), plugged in; windows made on them share one folder
-// for their locks. Windows go before the boards and the testbed.
+// Boards A (port 1-1) and B (port 1-2), plugged in unless told otherwise; windows made on
+// them share one folder for their locks. Windows go before the boards and the testbed.
 struct Bench : TwoBoards {
     QTemporaryDir locks;
-    Bench() { a.plug(), b.plug(); }
+    explicit Bench(bool plugged = true) {
+        if (plugged) a.plug(), b.plug();
+    }
 
     struct Window {
         BoardConnection connection;
@@ -139,15 +141,10 @@ TEST(WindowBoards, OneWindowPerBoardAndTheSecondCopyBringsTheFirstForward) {
 }
 
 TEST(WindowBoards, WithoutABoardTheTitleAndTheFirstFailureSaySo) {
-    UmockdevBed bed; // no board at all
-    Bench::Window w("");
-    QString last;
-    ASSERT_TRUE(ChooseWindowBoard(w.connection, w.prompts, last).start);
-    QTemporaryDir locks;
-    Form1Options o;
-    o.lockDir = o.configDir = o.workingDir = locks.path();
-    o.endProgram = [&w] { ++w.ended; };
-    w.form = std::make_unique<Form1>(w.connection, w.prompts, o);
+    Bench bench(false); // no board at all
+    const auto window = bench.window("");
+    Bench::Window& w = *window;
+    ASSERT_TRUE(w.form); // the window starts without a board
     ASSERT_TRUE(start(w));
     EXPECT_EQ(w.title(), QString("no board"));
     w.form->findChild<QPushButton*>("ReadAllRegisterButton")->click();
